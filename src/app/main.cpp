@@ -1,0 +1,51 @@
+// Triangle editor: opens a 640 x 480 window and, every frame, draws five white triangles on
+// black. Keys 1 to 5 pick a triangle, three left clicks place its corners, and every eleventh
+// frame the console shows all coordinates.
+#include <GLFW/glfw3.h>
+
+#include "editor/placement.h"
+#include "editor/triangle_set.h"
+#include "status/console.h"
+#include "status/status_report.h"
+
+namespace {
+
+constexpr const char* WINDOW_TITLE = "Hello World";
+
+// One frame. Placement runs last, on the input just polled, so its edits are drawn and
+// reported from the next frame on.
+void runFrame(GLFWwindow* window) {
+  glClear(GL_COLOR_BUFFER_BIT);
+  reportStatus();
+  drawTriangles();
+  glfwSwapBuffers(window);
+  glfwPollEvents();
+  updatePlacement(window);
+}
+
+}  // namespace
+
+int main(int /*argc*/, char** /*argv*/) {
+  prepareConsole();
+
+  // Set up the library, the window and its context; library defaults throughout.
+  if (!glfwInit()) {
+    return -1;
+  }
+  GLFWwindow* window =
+      glfwCreateWindow(WINDOW_WIDTH, WINDOW_HEIGHT, WINDOW_TITLE, nullptr, nullptr);
+  if (window == nullptr) {
+    glfwTerminate();
+    return -1;
+  }
+  glfwMakeContextCurrent(window);
+
+  // Main loop: a close request polled in a frame ends the loop before the next one.
+  while (!glfwWindowShouldClose(window)) {
+    runFrame(window);
+  }
+
+  // Terminating the library destroys the window and its context too.
+  glfwTerminate();
+  return 0;
+}

@@ -1,0 +1,11 @@
+// Substitute console: records that it was asked to clear instead of touching the terminal.
+#include "fakes/fakes.h"
+#include "status/console.h"
+
+void prepareConsole() {
+  fake::record([] { return std::string("prepareConsole()"); });
+}
+
+void clearConsole() {
+  fake::record([] { return std::string("clearConsole()"); });
+}

@@ -1,0 +1,54 @@
+// Link-time substitutes for GLFW, OpenGL and the console: the code under test calls them by
+// their real names, and these record each call and answer from a scripted input state.
+#pragma once
+
+#include <GLFW/glfw3.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace fake {
+
+// What the input queries report until the next glfwPollEvents.
+struct Input {
+  bool keys[GLFW_KEY_LAST + 1] = {};
+  bool buttons[GLFW_MOUSE_BUTTON_LAST + 1] = {};
+  double cursorX = 0.0;
+  double cursorY = 0.0;
+  bool closeRequested = false;
+};
+
+// The input state visible now.
+extern Input input;
+
+// Each glfwPollEvents makes the next of these the visible state. When none is left, the poll
+// asks the window to close, so a scripted run of the frame loop always ends.
+extern std::deque<Input> polls;
+
+// Whether glfwInit succeeds and glfwCreateWindow returns a window.
+extern bool initSucceeds;
+extern bool windowCreates;
+
+// Every call made, as "name(arguments)"; the window handed out prints as "win", any other
+// handle as "other". Only recorded while `recording` is true.
+extern std::vector<std::string> calls;
+extern bool recording;
+
+// Appends the call that `describe` spells out to the log, when recording; otherwise it
+// builds nothing, so the fakes allocate nothing while recording is off.
+template <typename Describe>
+void record(Describe describe) {
+  if (recording) calls.push_back(describe());
+}
+
+// The handle glfwCreateWindow hands out.
+GLFWwindow* window();
+
+// Back to a succeeding library, idle input, no polls scripted and an empty call log.
+void reset();
+
+// The calls recorded whose text starts with `prefix`.
+std::vector<std::string> callsStartingWith(const std::string& prefix);
+
+}  // namespace fake

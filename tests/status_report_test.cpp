@@ -1,0 +1,155 @@
+// The status report: when it comes, and its exact text.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+class StatusReport : public ::testing::Test {
+ protected:
+  void SetUp() override { test::resetProgram(); }
+
+  // Runs report stages until one prints, and returns what it printed.
+  static std::string nextReport() {
+    test::CapturedStdout out;
+    for (int i = 0; i <= REPORT_PERIOD && out.text().empty(); ++i) reportStatus();
+    return out.text();
+  }
+};
+
+const char kUntouched[] =
+    "nowRendered = 0 | 0: x0y0 1: x0y0 2: x0y0\n"
+    "nowRendered = 1 | 0: x0y0 1: x0y0 2: x0y0\n"
+    "nowRendered = 2 | 0: x0y0 1: x0y0 2: x0y0\n"
+    "nowRendered = 3 | 0: x0y0 1: x0y0 2: x0y0\n"
+    "nowRendered = 4 | 0: x0y0 1: x0y0 2: x0y0\n"
+    "-1\n";
+
+TEST_F(StatusReport, FirstReportComesInFrameElevenAndShowsTheStartState) {
+  test::CapturedStdout out;
+  for (int frame = 1; frame <= 10; ++frame) {
+    reportStatus();
+    EXPECT_EQ(frameCounter, frame);
+  }
+  EXPECT_EQ(out.text(), "");
+  EXPECT_TRUE(fake::calls.empty());
+
+  reportStatus();
+  EXPECT_EQ(out.text(), kUntouched);
+  EXPECT_EQ(fake::calls, std::vector<std::string>{"clearConsole()"});
+  EXPECT_EQ(frameCounter, 0);
+}
+
+TEST_F(StatusReport, ReportsEveryEleventhFrame) {
+  std::vector<int> reportFrames;
+  for (int frame = 1; frame <= 50; ++frame) {
+    test::CapturedStdout out;
+    reportStatus();
+    if (!out.text().empty()) reportFrames.push_back(frame);
+  }
+  EXPECT_EQ(reportFrames, (std::vector<int>{11, 22, 33, 44}));
+  EXPECT_EQ(fake::calls.size(), 4u);
+}
+
+TEST_F(StatusReport, LinesFollowTheFixedLayout) {
+  triangles[1].vertices[0] = {-0.5f, 0.5f};
+  triangles[1].vertices[1] = {0.25f, 0.0f};
+  triangles[1].vertices[2] = {0.0f, -1.0f};
+  selectedTriangle = 1;
+
+  EXPECT_EQ(nextReport(),
+            "nowRendered = 0 | 0: x0y0 1: x0y0 2: x0y0\n"
+            "nowRendered = 1 | 0: x-0.5y0.5 1: x0.25y0 2: x0y-1\n"
+            "nowRendered = 2 | 0: x0y0 1: x0y0 2: x0y0\n"
+            "nowRendered = 3 | 0: x0y0 1: x0y0 2: x0y0\n"
+            "nowRendered = 4 | 0: x0y0 1: x0y0 2: x0y0\n"
+            "1\n");
+}
+
+TEST_F(StatusReport, CoordinatesUseTheStreamsDefaultFloatFormat) {
+  struct Case {
+    float value;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0.0f, "0"},
+      {-1.0f, "-1"},
+      {0.5f, "0.5"},
+      {-0.3125f, "-0.3125"},
+      {1.0f / 3.0f, "0.333333"},
+      {0.00001f, "1e-05"},
+      {123456.0f, "123456"},
+      {1234567.0f, "1.23457e+06"},
+      {2.5f, "2.5"},
+      {-7.0f, "-7"},
+      {0.0001f, "0.0001"},
+      {-0.0f, "-0"},
+  };
+  for (const Case& c : cases) {
+    test::resetProgram();
+    triangles[4].vertices[2] = {c.value, -c.value};
+    const std::string report = nextReport();
+    const std::string line = report.substr(report.find("nowRendered = 4"));
+    const std::string tail = line.substr(0, line.find('\n'));
+    const std::string expected = std::string("2: x") + c.text + "y";
+    EXPECT_NE(tail.find(expected), std::string::npos) << tail << " lacks " << expected;
+  }
+}
+
+TEST_F(StatusReport, ShowsWhatThePreviousFramesPlacementLeft) {
+  // Frames 1 and 2 select triangle 3 and move it to the cursor; frame 11 reports while it is
+  // being placed, frames 12 to 14 click three times, and frame 22 reports it placed.
+  fake::polls.push_back(test::at(0, 0, {GLFW_KEY_4}));
+  for (int frame = 2; frame <= 10; ++frame) fake::polls.push_back(test::at(160, 120));
+  fake::polls.push_back(test::at(480, 360));         // frame 11: moves after the report
+  fake::polls.push_back(test::pressedAt(160, 360));  // frame 12
+  fake::polls.push_back(test::at(480, 360));
+  fake::polls.push_back(test::pressedAt(480, 360));
+  fake::polls.push_back(test::at(320, 0));
+  for (int frame = 16; frame <= 20; ++frame) fake::polls.push_back(test::at(320, 0));
+  fake::polls.push_back(test::pressedAt(320, 0));  // frame 21: third click
+
+  test::CapturedStdout out;
+  EXPECT_EQ(test::runEditor(), 0);
+
+  EXPECT_EQ(out.text(),
+            "nowRendered = 0 | 0: x0y0 1: x0y0 2: x0y0\n"
+            "nowRendered = 1 | 0: x0y0 1: x0y0 2: x0y0\n"
+            "nowRendered = 2 | 0: x0y0 1: x0y0 2: x0y0\n"
+            "nowRendered = 3 | 0: x-0.5y0.5 1: x-0.5y0.5 2: x-0.5y0.5\n"
+            "nowRendered = 4 | 0: x0y0 1: x0y0 2: x0y0\n"
+            "3\n"
+            "nowRendered = 0 | 0: x0y0 1: x0y0 2: x0y0\n"
+            "nowRendered = 1 | 0: x0y0 1: x0y0 2: x0y0\n"
+            "nowRendered = 2 | 0: x0y0 1: x0y0 2: x0y0\n"
+            "nowRendered = 3 | 0: x-0.5y-0.5 1: x0.5y-0.5 2: x0y1\n"
+            "nowRendered = 4 | 0: x0y0 1: x0y0 2: x0y0\n"
+            "3\n");
+  EXPECT_EQ(fake::callsStartingWith("clearConsole").size(), 2u);
+}
+
+TEST_F(StatusReport, KeepsReportingAfterAFailedWrite) {
+  test::CapturedStdout out;
+  for (int i = 0; i < REPORT_PERIOD; ++i) reportStatus();
+  std::cout.setstate(std::ios::badbit);  // as a write to a vanished reader leaves it
+  reportStatus();
+  EXPECT_EQ(out.text(), kUntouched);
+}
+
+TEST_F(StatusReport, RunsBetweenClearAndDrawing) {
+  for (int i = 0; i < REPORT_PERIOD; ++i) fake::polls.push_back(test::at(0, 0));
+  test::CapturedStdout out;
+  test::runEditor();
+
+  const auto& calls = fake::calls;
+  const auto report = std::find(calls.begin(), calls.end(), "clearConsole()");
+  ASSERT_NE(report, calls.end());
+  EXPECT_EQ(*(report - 1), "glClear(0x4000)");
+  EXPECT_EQ(*(report + 1), "glBegin(4)");
+}
+
+}  // namespace

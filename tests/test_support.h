@@ -1,0 +1,76 @@
+// Shared helpers for the unit tests: a clean program state, scripted input frames and a
+// capture of standard output.
+#pragma once
+
+#include <initializer_list>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "editor/placement.h"
+#include "editor/triangle_set.h"
+#include "fakes/fakes.h"
+#include "status/status_report.h"
+
+// The program's entry point, compiled under this name for the tests.
+int editorMain(int argc, char** argv);
+
+namespace test {
+
+// Puts every piece of program-wide state and the fakes back to how a run starts.
+inline void resetProgram() {
+  for (Triangle& triangle : triangles) triangle = Triangle{};
+  selectedTriangle = -1;
+  placedVertices = 0;
+  clickLatched = false;
+  cursorX = 0.0;
+  cursorY = 0.0;
+  frameCounter = 0;
+  fake::reset();
+}
+
+// An input state with the cursor at (x, y) in window coordinates and the given keys down.
+inline fake::Input at(double x, double y, std::initializer_list<int> keys = {}) {
+  fake::Input input;
+  input.cursorX = x;
+  input.cursorY = y;
+  for (int key : keys) input.keys[key] = true;
+  return input;
+}
+
+// The same, with the left button down.
+inline fake::Input pressedAt(double x, double y, std::initializer_list<int> keys = {}) {
+  fake::Input input = at(x, y, keys);
+  input.buttons[GLFW_MOUSE_BUTTON_LEFT] = true;
+  return input;
+}
+
+// Makes `input` visible and runs one placement stage on it, as the frame loop would after a poll.
+inline void placementFrame(const fake::Input& input) {
+  fake::input = input;
+  updatePlacement(fake::window());
+}
+
+// Runs the program's entry point with the polls scripted so far.
+inline int runEditor() {
+  char name[] = "triangle-editor";
+  char* argv[] = {name, nullptr};
+  return editorMain(1, argv);
+}
+
+// Sends std::cout into a string for as long as it lives.
+class CapturedStdout {
+ public:
+  CapturedStdout() : previous_(std::cout.rdbuf(buffer_.rdbuf())) {}
+  ~CapturedStdout() { std::cout.rdbuf(previous_); }
+  CapturedStdout(const CapturedStdout&) = delete;
+  CapturedStdout& operator=(const CapturedStdout&) = delete;
+
+  std::string text() const { return buffer_.str(); }
+
+ private:
+  std::ostringstream buffer_;
+  std::streambuf* previous_;
+};
+
+}  // namespace test
