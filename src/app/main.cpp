@@ -29,7 +29,7 @@ int main(int /*argc*/, char** /*argv*/) {
   prepareConsole();
 
   // Set up the library, the window and its context; library defaults throughout.
-  if (!glfwInit()) {
+  if (glfwInit() == GLFW_FALSE) {
     return -1;
   }
   GLFWwindow* window =
@@ -41,7 +41,7 @@ int main(int /*argc*/, char** /*argv*/) {
   glfwMakeContextCurrent(window);
 
   // Main loop: a close request polled in a frame ends the loop before the next one.
-  while (!glfwWindowShouldClose(window)) {
+  while (glfwWindowShouldClose(window) == GLFW_FALSE) {
     runFrame(window);
   }
 
