@@ -46,19 +46,35 @@ class Launch:
             self.process = subprocess.Popen([program], stdout=self.out,
                                             stderr=subprocess.DEVNULL, env=xenv)
             self.pid = self.process.pid
-        else:
-            open(capture, "wb").close()
-            # A server of its own each time: a server being shut down must not take this one.
-            Launch.serial += 1
-            socket = "triangle-bench-%d-%d" % (os.getpid(), Launch.serial)
-            self.tmux = ["tmux", "-L", socket, "-f", "/dev/null"]
-            subprocess.run(self.tmux + [
-                "new-session", "-d", "-s", "bench", "-x", "80", "-y", "24",
-                "-e", "DISPLAY=" + xenv["DISPLAY"], "exec " + program, ";",
-                "set-option", "-w", "-t", "bench", "remain-on-exit", "on", ";",
-                "pipe-pane", "-t", "bench", "-o", "cat >> " + capture], check=True, cwd=workdir)
-            self.pid = int(self.tmux_format("#{pane_pid}"))
-            self.server_pid = int(self.tmux_format("#{pid}"))
+            return
+        open(capture, "wb").close()
+        # A server of its own each time: a server being shut down must not take this one.
+        Launch.serial += 1
+        socket = "triangle-bench-%d-%d" % (os.getpid(), Launch.serial)
+        self.tmux = ["tmux", "-L", socket, "-f", "/dev/null"]
+        # The pane's shell waits for the program and keeps its exit status in a file: tmux
+        # can report a pane dead well before it has collected the status.
+        self.status_file = capture + ".status"
+        if os.path.exists(self.status_file):
+            os.remove(self.status_file)
+        command = "%s; echo $? > %s" % (program, self.status_file)
+        subprocess.run(self.tmux + [
+            "new-session", "-d", "-s", "bench", "-x", "80", "-y", "24",
+            "-e", "DISPLAY=" + xenv["DISPLAY"], command, ";",
+            "pipe-pane", "-t", "bench", "-o", "cat >> " + capture], check=True, cwd=workdir)
+        self.server_pid = int(self.tmux_format("#{pid}"))
+        shell = int(self.tmux_format("#{pane_pid}"))
+        self.pid = None
+        deadline = time.monotonic() + 10
+        while self.pid is None and time.monotonic() < deadline:
+            with open("/proc/%d/task/%d/children" % (shell, shell)) as f:
+                children = f.read().split()
+            if children:
+                self.pid = int(children[0])
+            else:
+                time.sleep(0.001)
+        if self.pid is None:
+            raise RuntimeError("no program started in the tmux pane")
 
     def tmux_format(self, fmt):
         return subprocess.run(self.tmux + ["display-message", "-p", "-t", "bench", fmt],
@@ -67,7 +83,7 @@ class Launch:
     def alive(self):
         if self.mode == "file":
             return self.process.poll() is None
-        return self.tmux_format("#{pane_dead}") != "1"
+        return not os.path.exists(self.status_file)
 
     def wait(self, timeout):
         """Exit status, or None if the program is still running after `timeout` s."""
@@ -81,21 +97,16 @@ class Launch:
         if self.mode == "file":
             self.out.close()
             return self.process.returncode
-        # tmux may see the terminal close a moment before it collects the exit status.
-        for _ in range(100):
-            code, _, sig = self.tmux_format("#{pane_dead_status}|#{pane_dead_signal}").partition("|")
-            if code or sig:
-                break
-            time.sleep(0.01)
-        status = int(code) if code else "signal " + sig
-        time.sleep(0.1)  # let the pipe drain into the capture file
+        time.sleep(0.1)  # the file may be created a moment before it is written
+        with open(self.status_file) as f:
+            status = int(f.read().strip() or -1)
         subprocess.run(self.tmux + ["kill-server"], check=False)
         return status
 
     def kill(self):
         try:
             os.kill(self.pid, signal.SIGKILL)
-        except ProcessLookupError:
+        except (ProcessLookupError, TypeError):
             pass
         if self.mode == "tty":
             subprocess.run(self.tmux + ["kill-server"], check=False)
