@@ -100,7 +100,7 @@ class Launch:
         time.sleep(0.1)  # the file may be created a moment before it is written
         with open(self.status_file) as f:
             status = int(f.read().strip() or -1)
-        subprocess.run(self.tmux + ["kill-server"], check=False)
+        subprocess.run(self.tmux + ["kill-server"], check=False, stderr=subprocess.DEVNULL)
         return status
 
     def kill(self):
@@ -109,7 +109,7 @@ class Launch:
         except (ProcessLookupError, TypeError):
             pass
         if self.mode == "tty":
-            subprocess.run(self.tmux + ["kill-server"], check=False)
+            subprocess.run(self.tmux + ["kill-server"], check=False, stderr=subprocess.DEVNULL)
 
 
 def cpu_seconds(pids):
