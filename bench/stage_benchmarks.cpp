@@ -1,0 +1,136 @@
+// Per-stage timings of one frame, over the link-seam fakes of GLFW, OpenGL and the console
+// with call recording off, so that only the editor's own work is measured.
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <iostream>
+#include <streambuf>
+
+#include "editor/placement.h"
+#include "editor/triangle_set.h"
+#include "fakes/fakes.h"
+#include "status/status_report.h"
+
+namespace {
+
+// Accepts and discards everything: the report's formatting cost without any write.
+class NullBuffer : public std::streambuf {
+ protected:
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// Sends std::cout somewhere else for as long as it lives.
+class RedirectedStdout {
+ public:
+  explicit RedirectedStdout(std::streambuf* target) : previous_(std::cout.rdbuf(target)) {}
+  ~RedirectedStdout() { std::cout.rdbuf(previous_); }
+  RedirectedStdout(const RedirectedStdout&) = delete;
+  RedirectedStdout& operator=(const RedirectedStdout&) = delete;
+
+ private:
+  std::streambuf* previous_;
+};
+
+// A program state like one met in use: every triangle placed with coordinates that print
+// with several digits, none selected, idle input.
+void prepareEditedState() {
+  fake::reset();
+  fake::recording = false;
+  for (int t = 0; t < TRIANGLE_COUNT; ++t) {
+    const float offset = 0.1f * static_cast<float>(t);
+    triangles[t] = Triangle{{{-0.5f + offset, 0.5f}, {0.25f, -0.0416667f + offset}, {0.0f, -1.0f}}};
+  }
+  selectedTriangle = -1;
+  placedVertices = 0;
+  clickLatched = false;
+  frameCounter = 0;
+}
+
+// A frame while a triangle is being placed: cursor read and mapped, unfixed corners moved,
+// button examined (up, so the placement never completes).
+void placingFrame(benchmark::State& state) {
+  prepareEditedState();
+  fake::input.cursorX = 417.0;
+  fake::input.cursorY = 123.0;
+  for (auto _ : state) {
+    selectedTriangle = 2;
+    placedVertices = 1;
+    updatePlacement(fake::window());
+    benchmark::DoNotOptimize(triangles);
+  }
+}
+BENCHMARK(placingFrame);
+
+// A frame with nothing selected and no key down: the five key queries.
+void choosingFrame(benchmark::State& state) {
+  prepareEditedState();
+  for (auto _ : state) {
+    updatePlacement(fake::window());
+    benchmark::DoNotOptimize(selectedTriangle);
+  }
+}
+BENCHMARK(choosingFrame);
+
+// Ten frames in eleven: the report stage only counts.
+void countingReportFrame(benchmark::State& state) {
+  prepareEditedState();
+  for (auto _ : state) {
+    frameCounter = 0;
+    reportStatus();
+    benchmark::DoNotOptimize(frameCounter);
+  }
+}
+BENCHMARK(countingReportFrame);
+
+// The eleventh frame: six lines formatted and flushed to the null device, one write each.
+void reportFrameToDevNull(benchmark::State& state) {
+  prepareEditedState();
+  std::ofstream devNull("/dev/null");
+  RedirectedStdout redirect(devNull.rdbuf());
+  for (auto _ : state) {
+    frameCounter = REPORT_PERIOD;
+    reportStatus();
+  }
+}
+BENCHMARK(reportFrameToDevNull);
+
+// The same report with the writes discarded in memory: formatting alone.
+void reportFrameFormattingOnly(benchmark::State& state) {
+  prepareEditedState();
+  NullBuffer sink;
+  RedirectedStdout redirect(&sink);
+  for (auto _ : state) {
+    frameCounter = REPORT_PERIOD;
+    reportStatus();
+  }
+}
+BENCHMARK(reportFrameFormattingOnly);
+
+// Five begin/end pairs of three vertices each, against a GL that does nothing.
+void drawingFrame(benchmark::State& state) {
+  prepareEditedState();
+  for (auto _ : state) {
+    drawTriangles();
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(drawingFrame);
+
+// The editor's own share of an average frame: every stage, the report every eleventh time,
+// to the null device.
+void averageFrame(benchmark::State& state) {
+  prepareEditedState();
+  std::ofstream devNull("/dev/null");
+  RedirectedStdout redirect(devNull.rdbuf());
+  for (auto _ : state) {
+    reportStatus();
+    drawTriangles();
+    updatePlacement(fake::window());
+  }
+}
+BENCHMARK(averageFrame);
+
+}  // namespace
+
+BENCHMARK_MAIN();
