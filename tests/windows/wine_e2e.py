@@ -10,6 +10,7 @@ Needs Xvfb, xdotool, wine64 and python3-xlib (scripts/install-deps windows).
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -20,8 +21,10 @@ from Xlib.protocol import event
 
 WINDOW_TITLE = "Hello World"
 WIDTH, HEIGHT = 640, 480
-START_TIMEOUT = 240  # a fresh Wine prefix alone takes 10 to 30 s to set up
+START_TIMEOUT = 180  # a fresh Wine prefix alone takes 10 to 30 s to set up
 STEP_TIMEOUT = 60
+# All waits end by then, inside CTest's 300 s, so that Wine and Xvfb are always cleaned up.
+DEADLINE = time.monotonic() + 270
 
 # Corners in window pixels, chosen to map to short exact coordinates, and their report text.
 CORNERS = [((160, 120), "x-0.5y0.5"), ((480, 120), "x0.5y0.5"), ((320, 360), "x0y-0.5")]
@@ -76,13 +79,13 @@ def expected_report(triangle_text, selected):
 
 
 def wait_until(condition, timeout, what):
-    deadline = time.monotonic() + timeout
+    deadline = min(time.monotonic() + timeout, DEADLINE)
     while time.monotonic() < deadline:
         result = condition()
         if result:
             return result
         time.sleep(0.05)
-    raise Failure(f"timed out after {timeout} s waiting for {what}")
+    raise Failure(f"timed out waiting for {what}")
 
 
 def start_xvfb():
@@ -227,7 +230,7 @@ def main():
                                               data=(32, [delete, X.CurrentTime, 0, 0, 0])))
         x.flush()
         try:
-            status = program.wait(timeout=STEP_TIMEOUT)
+            status = program.wait(timeout=max(1, min(STEP_TIMEOUT, DEADLINE - time.monotonic())))
         except subprocess.TimeoutExpired:
             raise Failure("the program did not exit after WM_DELETE_WINDOW") from None
         if status != 0:
@@ -254,4 +257,6 @@ def main():
 
 
 if __name__ == "__main__":
+    # A terminated test still stops its Wine and Xvfb: SystemExit runs main's clean-up.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     sys.exit(main())
