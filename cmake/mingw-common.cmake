@@ -1,0 +1,22 @@
+# Shared part of the MinGW-w64 toolchain files: compilers, where to look for the target's
+# libraries, and a statically linked runtime. Expects MINGW_TRIPLET, e.g. x86_64-w64-mingw32.
+set(CMAKE_SYSTEM_NAME Windows)
+string(REGEX REPLACE "-.*" "" CMAKE_SYSTEM_PROCESSOR "${MINGW_TRIPLET}")
+
+set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc)
+set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++)
+set(CMAKE_RC_COMPILER ${MINGW_TRIPLET}-windres)
+
+# Libraries, headers and packages come from the target's tree and from the prefixes given in
+# CMAKE_PREFIX_PATH (the GLFW built for this target), never from the build machine's /usr.
+set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET} ${CMAKE_PREFIX_PATH})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# The compiler's own runtime (libgcc, libstdc++, winpthread) goes into the executable, so that
+# it needs nothing beyond the DLLs every Windows has.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Release executables ship without symbols.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
