@@ -192,7 +192,12 @@ class Picture:
         self.height = height
         self.pixels = [p & 0xFFFFFF for p in memoryview(bytes(data)).cast("I")]
 
+    def contains(self, x, y):
+        return 0 <= x < self.width and 0 <= y < self.height
+
     def at(self, x, y):
+        if not self.contains(x, y):
+            raise HarnessError(f"({x}, {y}) is outside the {self.width}x{self.height} picture")
         return self.pixels[int(y) * self.width + int(x)]
 
     def colours(self):
@@ -418,7 +423,8 @@ def check_shows_triangles(picture, triangles):
             if picture.at(x, y) != WHITE:
                 raise HarnessError(f"({x:.0f}, {y:.0f}) inside {triangle} is not white")
         for x, y in exterior_points(triangle):
-            if (not any(min(edge_distances((x, y), t)) > -2 for t in triangles)
+            if (picture.contains(x, y)
+                    and not any(min(edge_distances((x, y), t)) > -2 for t in triangles)
                     and picture.at(x, y) != BLACK):
                 raise HarnessError(f"({x:.0f}, {y:.0f}) outside {triangle} is not black")
     # Every white pixel must be explained by some triangle (allowing for edge rasterisation).
