@@ -13,7 +13,7 @@ import time
 import unittest
 import zlib
 
-from Xlib import X, Xatom, display as xdisplay, protocol
+from Xlib import X, display as xdisplay, protocol
 from Xlib.ext import xtest
 
 WINDOW_TITLE = "Hello World"
@@ -41,7 +41,11 @@ SELECTION_LINE = re.compile(r"-1|[0-4]")
 
 
 class HarnessError(AssertionError):
-    pass
+    """A condition not (yet) met; wait_for retries on it."""
+
+
+class EditorExited(AssertionError):
+    """The editor ended while a test still expected it to run; never worth waiting on."""
 
 
 def _die_with_parent():
@@ -230,10 +234,12 @@ class Editor:
 
     def __init__(self, server, exe, stdout=subprocess.DEVNULL, command_prefix=(), env=None):
         self.server = server
+        # A file rather than a pipe: nobody reads stderr while the editor runs, and a full pipe
+        # would stall it.
+        self.stderr = tempfile.TemporaryFile()
         self.process = subprocess.Popen(
-            [*command_prefix, exe], stdin=subprocess.DEVNULL, stdout=stdout,
-            stderr=subprocess.PIPE, env=env if env is not None else server.environment(),
-            preexec_fn=_die_with_parent)
+            [*command_prefix, exe], stdin=subprocess.DEVNULL, stdout=stdout, stderr=self.stderr,
+            env=env if env is not None else server.environment(), preexec_fn=_die_with_parent)
         self.window = None
         self.origin = (0, 0)
 
@@ -241,7 +247,8 @@ class Editor:
     def started_elsewhere(cls, server):
         """An editor that something else started (a terminal, say), known only by its window."""
         editor = cls.__new__(cls)
-        editor.server, editor.process, editor.window, editor.origin = server, None, None, (0, 0)
+        editor.server, editor.process, editor.stderr = server, None, None
+        editor.window, editor.origin = None, (0, 0)
         return editor
 
     # --- window ----------------------------------------------------------------------------
@@ -251,7 +258,7 @@ class Editor:
 
         def look():
             if self.process is not None and self.process.poll() is not None:
-                raise HarnessError(f"editor exited with {self.process.returncode} before "
+                raise EditorExited(f"editor exited with {self.process.returncode} before "
                                    f"showing its window; stderr: {self.stderr_text()}")
             for window in self.server.root.query_tree().children:
                 try:
@@ -306,16 +313,14 @@ class Editor:
         return self.process.poll() is None
 
     def stderr_text(self):
-        if self.process.poll() is None or self.process.stderr is None:
-            return ""
-        return self.process.stderr.read().decode(errors="replace")
+        self.stderr.seek(0)
+        return self.stderr.read().decode(errors="replace")
 
     def stop(self):
         if self.process is None:
             return
         stop_process(self.process)
-        if self.process.stderr is not None:
-            self.process.stderr.close()
+        self.stderr.close()
 
     def __enter__(self):
         return self

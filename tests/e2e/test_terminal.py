@@ -1,6 +1,5 @@
 # The report on a real terminal (tmux): each report replaces the last one, so the screen shows
 # exactly one, at the top, with nothing scrolled away above it.
-import os
 import shlex
 import subprocess
 
@@ -22,17 +21,18 @@ def _read(path):
 
 class Terminal(EditorTestCase):
     def tmux(self, *args):
-        return subprocess.run(["tmux", "-L", self.socket, "-f", "/dev/null", *args],
+        return subprocess.run(["tmux", "-S", self.socket, "-f", "/dev/null", *args],
                               check=True, capture_output=True, text=True, timeout=30).stdout
 
     def test_terminal_shows_one_report_at_the_top(self):
-        self.socket = f"triangle-e2e-{os.getpid()}"
+        # A socket of its own in the test's directory, so that nothing is left behind.
+        self.socket = self.path("tmux")
         status_file = self.path("status")
         script = (f"DISPLAY={self.server.name} {shlex.quote(self.exe)}; "
                   f"echo $? > {shlex.quote(status_file)}")
         # The shell waits for the editor to record its exit status.
         self.tmux("new-session", "-d", "-x", str(COLUMNS), "-y", str(ROWS), "sh", "-c", script)
-        self.addCleanup(subprocess.run, ["tmux", "-L", self.socket, "kill-server"],
+        self.addCleanup(subprocess.run, ["tmux", "-S", self.socket, "kill-server"],
                         capture_output=True)
 
         editor = Editor.started_elsewhere(self.server)
