@@ -14,16 +14,18 @@ import unittest
 import zlib
 
 from Xlib import X, display as xdisplay, protocol
-from Xlib.ext import xtest
+from Xlib.ext import damage, xtest
 
 WINDOW_TITLE = "Hello World"
 CLIENT_WIDTH = 640
 CLIENT_HEIGHT = 480
 SCREEN_SIZE = "1024x768x24"
 
-# How long a key or button is held: input is polled once a frame, so a press shorter than a
-# frame could be missed entirely.
+# Input is polled once a frame, so a press that begins and ends between two polls is never
+# seen. Each press and release is therefore held for at least this long, and until the editor
+# has drawn a few frames since (it can stall, e.g. while a terminal is slow to take its output).
 HOLD_SECONDS = 0.1
+SEEN_FRAMES = 3
 
 # Generous: the machine has two cores and ctest may run several of these tests at once.
 STARTUP_TIMEOUT = 30.0
@@ -157,12 +159,6 @@ class XServer:
         xtest.fake_input(self.display, X.KeyRelease, self.keycode(keysym))
         self.display.sync()
 
-    def tap_key(self, keysym, hold=HOLD_SECONDS):
-        self.key_down(keysym)
-        time.sleep(hold)
-        self.key_up(keysym)
-        time.sleep(hold)
-
     def button_down(self, button=1):
         xtest.fake_input(self.display, X.ButtonPress, button)
         self.display.sync()
@@ -186,6 +182,53 @@ class XServer:
             raise HarnessError(f"unexpected image format: depth {image.depth}, "
                                f"{len(image.data)} bytes for {width}x{height}")
         return Picture(width, height, image.data)
+
+
+class FrameCounter:
+    """Counts the editor's redraws of its window from now on, through DAMAGE events on a
+    connection of its own. Input is polled once a frame, so a press held until the editor
+    has drawn a few frames is known to have been seen, however busy the machine is."""
+
+    def __init__(self, server, window):
+        self.display = xdisplay.Display(server.name)
+        try:
+            self.display.damage_query_version()
+            self.event_type = self.display.query_extension("DAMAGE").first_event
+            target = self.display.create_resource_object("window", window.id)
+            self.damage = target.damage_create(damage.DamageReportRawRectangles)
+            self.display.sync()
+        except BaseException:
+            self.display.close()
+            raise
+        self.count = 0
+
+    def wait(self, frames, timeout=CONDITION_TIMEOUT):
+        deadline = time.monotonic() + timeout
+        while True:
+            while self.display.pending_events():
+                if self.display.next_event().type == self.event_type:
+                    self.count += 1
+            if self.count >= frames:
+                return
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                raise HarnessError(f"the editor drew {self.count} of {frames} frames "
+                                   f"in {timeout:.0f} s")
+            select.select([self.display.fileno()], [], [], min(remaining, 0.1))
+
+    def close(self):
+        try:
+            self.display.damage_destroy(self.damage)
+            self.display.sync()
+        except Exception:  # the window may be gone already
+            pass
+        self.display.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
 
 
 class Picture:
@@ -328,18 +371,35 @@ class Editor:
     def __exit__(self, *exc):
         self.stop()
 
-    # --- input in window coordinates -------------------------------------------------------
+    # --- input ---------------------------------------------------------------------------
+
+    def wait_frames(self, frames=SEEN_FRAMES, hold=HOLD_SECONDS):
+        """Waits at least `hold` seconds and until the editor has drawn `frames` more frames,
+        and so has polled the input sent before this call."""
+        with FrameCounter(self.server, self.window) as counter:
+            time.sleep(hold)
+            counter.wait(frames)
+
+    def tap_key(self, keysym):
+        self.server.key_down(keysym)
+        try:
+            self.wait_frames()
+        finally:
+            self.server.key_up(keysym)
+        self.wait_frames()
 
     def move_to(self, x, y):
+        """Moves the pointer to (x, y) in the window's client area."""
         self.server.move_to(self.origin[0] + x, self.origin[1] + y)
 
-    def click(self, x, y, hold=HOLD_SECONDS):
+    def click(self, x, y):
         self.move_to(x, y)
-        time.sleep(hold)
         self.server.button_down(1)
-        time.sleep(hold)
-        self.server.button_up(1)
-        time.sleep(hold)
+        try:
+            self.wait_frames()
+        finally:
+            self.server.button_up(1)
+        self.wait_frames()
 
     def grab(self):
         return self.server.grab(self.origin[0], self.origin[1], CLIENT_WIDTH, CLIENT_HEIGHT)
@@ -533,21 +593,13 @@ class EditorTestCase(unittest.TestCase):
             editor = self.start_editor(stdout=out)
         return editor, path
 
-    def select(self, keysym, output=None, expected_index=None):
-        """Taps a key. With the editor's output file, keeps the key down (past the usual hold)
-        until a report shows the selection, so a busy machine cannot make the press too short."""
-        self.server.key_down(keysym)
-        try:
-            time.sleep(HOLD_SECONDS)
-            if output is not None:
-                wait_for(lambda: (last_report(output) or [None])[-1] == str(expected_index),
-                         what=f"selection {expected_index} in the report")
-        finally:
-            self.server.key_up(keysym)
-        time.sleep(HOLD_SECONDS)
 
     def wait_for_picture(self, editor, triangles, what="the triangles on screen"):
         return wait_for(lambda: check_shows_triangles(editor.grab(), triangles), what=what)
+
+    def wait_for_selection(self, output, index):
+        wait_for(lambda: (last_report(output) or [None])[-1] == str(index),
+                 what=f"selection {index} in the report")
 
     def wait_for_report(self, output, expected, what="the expected report"):
         def matches():

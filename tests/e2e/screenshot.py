@@ -6,7 +6,7 @@ import sys
 
 from Xlib import XK
 
-from harness import HOLD_SECONDS, Editor, XServer, check_shows_triangles, wait_for
+from harness import Editor, XServer, check_shows_triangles, wait_for
 
 TRIANGLES = [
     (XK.XK_1, [(80, 420), (240, 60), (320, 390)]),
@@ -21,7 +21,7 @@ def main():
     with XServer() as server, Editor(server, exe) as editor:
         editor.find_window()
         for key, corners in TRIANGLES:
-            server.tap_key(key, hold=HOLD_SECONDS)
+            editor.tap_key(key)
             for corner in corners:
                 editor.click(*corner)
         # Park the cursor outside so that it plays no part in the picture.

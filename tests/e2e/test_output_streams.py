@@ -13,7 +13,7 @@ TRIANGLE = [(100, 90), (540, 150), (300, 400)]
 class UnusualStdout(EditorTestCase):
     def place_and_close(self, editor):
         """Places a triangle, checks it is drawn and closes the window; returns the exit status."""
-        self.select(XK.XK_1)
+        editor.tap_key(XK.XK_1)
         for corner in TRIANGLE:
             editor.click(*corner)
         self.wait_for_picture(editor, [TRIANGLE], what="the placed triangle")

@@ -38,10 +38,14 @@ class Terminal(EditorTestCase):
         editor = Editor.started_elsewhere(self.server)
         editor.find_window()
 
-        self.select(XK.XK_4)
+        editor.tap_key(XK.XK_4)
         for corner in TRIANGLE:
             editor.click(*corner)
-        self.wait_for_picture(editor, [TRIANGLE])
+        try:
+            self.wait_for_picture(editor, [TRIANGLE])
+        except AssertionError:
+            print("terminal at the time:\n" + self.tmux("capture-pane", "-p"))
+            raise
 
         expected = expected_report({3: TRIANGLE})
 
