@@ -1,0 +1,109 @@
+# Input storm: about twenty seconds of random keys, buttons, cursor motion inside and far
+# outside the window, and window resizes. The editor must stay up, write only well-formed
+# reports, and still close cleanly.
+import os
+import random
+import time
+
+from Xlib import XK
+
+from harness import EditorTestCase, main, parse_reports
+
+STORM_SECONDS = float(os.environ.get("STORM_SECONDS", "20"))
+SCREEN_WIDTH, SCREEN_HEIGHT = 1600, 1200
+
+SELECT_KEYS = [XK.XK_1, XK.XK_2, XK.XK_3, XK.XK_4, XK.XK_5]
+KEYPAD_KEYS = [XK.XK_KP_1, XK.XK_KP_2, XK.XK_KP_3, XK.XK_KP_4, XK.XK_KP_5, XK.XK_KP_0,
+               XK.XK_KP_Enter]
+OTHER_KEYS = [XK.XK_0, XK.XK_6, XK.XK_9, XK.XK_a, XK.XK_q, XK.XK_space, XK.XK_Escape,
+              XK.XK_Return, XK.XK_Tab, XK.XK_Shift_L, XK.XK_Control_L, XK.XK_Alt_L, XK.XK_F4,
+              XK.XK_BackSpace, XK.XK_Delete]
+ALL_KEYS = SELECT_KEYS * 3 + KEYPAD_KEYS + OTHER_KEYS
+BUTTONS = [1] * 6 + [2, 3, 4, 5, 6, 7]
+
+
+class InputStorm(EditorTestCase):
+    screen = f"{SCREEN_WIDTH}x{SCREEN_HEIGHT}x24"
+
+    def test_random_input_storm(self):
+        seed = int(os.environ.get("STORM_SEED", str(int(time.time()))))
+        print(f"\nstorm seed {seed} (set STORM_SEED to repeat)", flush=True)
+        rng = random.Random(seed)
+        editor, output = self.start_editor_to_file()
+        server = self.server
+        keys_down, buttons_down = set(), set()
+
+        def anywhere_inside():
+            return rng.randrange(640), rng.randrange(480)
+
+        def far_outside():
+            return rng.randrange(700, SCREEN_WIDTH), rng.randrange(500, SCREEN_HEIGHT)
+
+        def short():
+            return rng.choice([0.0, 0.001, 0.005, 0.02, 0.06, 0.12])
+
+        actions = 0
+        end = time.monotonic() + STORM_SECONDS
+        try:
+            while time.monotonic() < end:
+                actions += 1
+                roll = rng.random()
+                if roll < 0.25:  # a key tapped, or pressed and left down for a while
+                    key = rng.choice(ALL_KEYS)
+                    if key in keys_down:
+                        server.key_up(key)
+                        keys_down.discard(key)
+                    else:
+                        server.key_down(key)
+                        keys_down.add(key)
+                        if rng.random() < 0.7:
+                            time.sleep(short())
+                            server.key_up(key)
+                            keys_down.discard(key)
+                elif roll < 0.45:  # a button clicked, or held down across later actions
+                    button = rng.choice(BUTTONS)
+                    if button in buttons_down:
+                        server.button_up(button)
+                        buttons_down.discard(button)
+                    else:
+                        server.button_down(button)
+                        buttons_down.add(button)
+                        if rng.random() < 0.7:
+                            time.sleep(short())
+                            server.button_up(button)
+                            buttons_down.discard(button)
+                elif roll < 0.75:  # the cursor: inside, far outside, or dragged across
+                    where = anywhere_inside() if rng.random() < 0.7 else far_outside()
+                    server.move_to(*where)
+                elif roll < 0.8:  # a resize, smaller or larger than the creation size
+                    editor.window.configure(width=rng.randrange(1, 1400),
+                                            height=rng.randrange(1, 1100))
+                    server.display.sync()
+                elif roll < 0.85:  # a burst of motion with no pause at all
+                    for _ in range(rng.randrange(5, 50)):
+                        server.move_to(*anywhere_inside())
+                time.sleep(short())
+                if actions % 50 == 0:
+                    self.assertTrue(editor.is_running(), f"editor died after {actions} actions")
+        finally:
+            for key in keys_down:
+                server.key_up(key)
+            for button in buttons_down:
+                server.button_up(button)
+        print(f"{actions} actions in {STORM_SECONDS:.0f} s", flush=True)
+
+        self.assertTrue(editor.is_running(), "the editor did not survive the storm")
+        self.assertEqual(editor.close_and_wait(), 0)
+        with open(output) as f:
+            reports, problems = parse_reports(f.read(), finished=True)
+        self.assertEqual(problems[:3], [], "malformed output")
+        selections = {report[-1] for report in reports}
+        print(f"{len(reports)} reports; selections seen: {sorted(selections)}", flush=True)
+        self.assertGreater(len(reports), 100)
+        self.assertTrue(selections <= {"-1", "0", "1", "2", "3", "4"})
+        # The storm did reach the editor: some triangle was selected at some point.
+        self.assertTrue(selections - {"-1"}, "no selection ever showed in the report")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,53 @@
+# Standard output that cannot take the report: a reader that stops after one report, a closed
+# descriptor and a full device. The editor must keep its window working and exit cleanly.
+import os
+import subprocess
+
+from Xlib import XK
+
+from harness import EditorTestCase, main
+
+TRIANGLE = [(100, 90), (540, 150), (300, 400)]
+
+
+class UnusualStdout(EditorTestCase):
+    def place_and_close(self, editor):
+        """Places a triangle, checks it is drawn and closes the window; returns the exit status."""
+        editor.tap_key(XK.XK_1)
+        for corner in TRIANGLE:
+            editor.click(*corner)
+        self.wait_for_picture(editor, [TRIANGLE], what="the placed triangle")
+        self.assertTrue(editor.is_running())
+        return editor.close_and_wait()
+
+    def test_piped_into_head(self):
+        read_end, write_end = os.pipe()
+        with open(read_end, "rb") as pipe_in, open(write_end, "wb") as pipe_out:
+            head = subprocess.Popen(["head", "-n", "6"], stdin=pipe_in, stdout=subprocess.PIPE)
+            self.addCleanup(head.kill)
+            editor = self.start_editor(stdout=pipe_out)
+        # Only the editor and head hold the pipe now, as in `triangle-editor | head -n 6`.
+        first_report, _ = head.communicate(timeout=30)
+        self.assertEqual(head.returncode, 0)
+        self.assertEqual(first_report.decode().splitlines(),
+                         ["nowRendered = %d | 0: x0y0 1: x0y0 2: x0y0" % i for i in range(5)]
+                         + ["-1"])
+        # head has gone: every later report meets a broken pipe.
+        self.assertEqual(self.place_and_close(editor), 0)
+
+    def test_with_stdout_closed(self):
+        for closing in (">&-", "<&- >&- 2>&-"):
+            with self.subTest(closing=closing):
+                editor = self.start_editor(command_prefix=["sh", "-c", f'exec "$0" {closing}'])
+                # Had the X connection taken descriptor 1, reports would corrupt its protocol.
+                self.assertEqual(os.readlink(f"/proc/{editor.process.pid}/fd/1"), "/dev/null")
+                self.assertEqual(self.place_and_close(editor), 0)
+
+    def test_writing_to_a_full_device(self):
+        with open("/dev/full", "wb") as full:
+            editor = self.start_editor(stdout=full)
+        self.assertEqual(self.place_and_close(editor), 0)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,49 @@
+# Start-up and shut-down of the real editor: refusing to start without a usable display, the
+# window it opens, and the clean exit on a close request.
+import subprocess
+
+from harness import (BLACK, CLIENT_HEIGHT, CLIENT_WIDTH, STARTUP_TIMEOUT, WINDOW_TITLE,
+                     EditorTestCase, HarnessError, XServer, main, stop_process, wait_for)
+
+
+class StartupFailures(EditorTestCase):
+    def run_expecting_failure(self, env):
+        process = subprocess.Popen([self.exe], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=env)
+        self.addCleanup(stop_process, process)
+        stdout, stderr = process.communicate(timeout=STARTUP_TIMEOUT)
+        self.assertEqual(process.returncode, 255, f"stderr: {stderr!r}")
+        self.assertEqual(stdout, b"", "nothing may be printed when no window could be opened")
+
+    def test_without_a_display_exits_255_silently(self):
+        env = self.server.environment()
+        del env["DISPLAY"]
+        self.run_expecting_failure(env)
+
+    def test_on_a_server_without_glx_exits_255_silently(self):
+        with XServer(extra_args=["-extension", "GLX"]) as no_glx:
+            extensions = no_glx.display.list_extensions()
+            self.assertNotIn("GLX", extensions, "the server should lack GLX for this test")
+            self.run_expecting_failure(no_glx.environment())
+
+
+class Window(EditorTestCase):
+    def test_window_is_titled_sized_and_black_then_closes_with_0(self):
+        editor = self.start_editor()
+        self.assertEqual(editor.title(), WINDOW_TITLE)
+        self.assertEqual(editor.client_size(), (CLIENT_WIDTH, CLIENT_HEIGHT))
+
+        # Xvfb's root is a grey weave, so all-black means the editor has drawn its frame.
+        def all_black():
+            colours = editor.grab().colours()
+            if colours != {BLACK}:
+                raise HarnessError(f"colours on screen: {sorted('%06x' % c for c in colours)[:5]}")
+            return True
+
+        wait_for(all_black, what="an all-black client area")
+        self.assertTrue(editor.is_running())
+        self.assertEqual(editor.close_and_wait(), 0)
+
+
+if __name__ == "__main__":
+    main()
