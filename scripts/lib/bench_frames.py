@@ -17,8 +17,9 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import xdriver  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "tests", "e2e"))
+from harness import Editor, MapWatcher, XServer  # noqa: E402
 
 REPORT_PERIOD_FRAMES = 11
 LAST_REPORT_LINE = b"nowRendered = 4"
@@ -143,12 +144,10 @@ def bare_frames(launch):
 
 def measure(kind, program, mode, x, workdir, warmup, seconds):
     capture = os.path.join(workdir, "%s-%s.out" % (kind, mode))
-    session = xdriver.Session(x.name)
-    launch = Launch(program, mode, x.env, capture, workdir)
+    watcher = MapWatcher(x)
+    launch = Launch(program, mode, x.environment(), capture, workdir)
     try:
-        window, mapped_at = session.wait_for_mapped_window(30, alive=launch.alive)
-        if window is None:
-            raise RuntimeError("%s (%s): no window" % (kind, mode))
+        window, mapped_at = watcher.wait(30, alive=launch.alive)
         first_output_at = None
         warm_until = mapped_at + warmup
         while time.monotonic() < warm_until:
@@ -164,7 +163,7 @@ def measure(kind, program, mode, x, workdir, warmup, seconds):
         time.sleep(seconds)
         frames1, t1 = count(launch)
         cpu1 = cpu_seconds(pids)
-        session.request_close(window)
+        Editor.started_elsewhere(x, window).request_close()
         status = launch.wait(10)
         if status != 0:
             raise RuntimeError("%s (%s) exited with %s" % (kind, mode, status))
@@ -172,7 +171,7 @@ def measure(kind, program, mode, x, workdir, warmup, seconds):
         launch.kill()
         raise
     finally:
-        session.close()
+        watcher.close()
 
     fps = (frames1 - frames0) / (t1 - t0)
     result = {"fps": fps, "mapped": mapped_at - launch.started,
@@ -212,7 +211,7 @@ def main():
     cpu_ratios = {mode: [] for mode in modes}
     workdir = tempfile.mkdtemp(prefix="triangle-bench-")
     try:
-        with xdriver.Xvfb() as x:
+        with XServer() as x:
             for run in range(args.runs):
                 for mode in modes:
                     order = ["editor", "bare"] if run % 2 == 0 else ["bare", "editor"]

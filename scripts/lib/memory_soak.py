@@ -6,14 +6,18 @@ import argparse
 import os
 import re
 import statistics
-import subprocess
 import sys
 import tempfile
 import threading
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import xdriver  # noqa: E402
+from Xlib import XK
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "tests", "e2e"))
+from harness import Editor, XServer  # noqa: E402
+
+SELECT_KEYS = [XK.XK_1, XK.XK_2, XK.XK_3, XK.XK_4, XK.XK_5]
 
 
 def rss_kib(pid):
@@ -32,52 +36,38 @@ def main():
     parser.add_argument("--limit-kib", type=int, default=64)
     args = parser.parse_args()
 
-    with xdriver.Xvfb() as x, tempfile.TemporaryFile() as out:
-        session = xdriver.Session(x.name)
-        editor = subprocess.Popen([os.path.abspath(args.editor)], stdout=out,
-                                  stderr=subprocess.PIPE, env=x.env)
+    with XServer() as x, tempfile.TemporaryFile() as out, \
+            Editor(x, os.path.abspath(args.editor), stdout=out) as editor:
+        editor.find_window()
+        mapped_at = time.monotonic()
+        samples = []  # (seconds since the window appeared, VmRSS KiB)
+        stop = threading.Event()
+
+        def sample():
+            while not stop.is_set():
+                samples.append((time.monotonic() - mapped_at, rss_kib(editor.process.pid)))
+                stop.wait(0.5)
+
+        sampler = threading.Thread(target=sample)
+        sampler.start()
         try:
-            window, mapped_at = session.wait_for_mapped_window(
-                30, alive=lambda: editor.poll() is None)
-            if window is None:
-                raise RuntimeError("the editor showed no window")
-
-            samples = []  # (seconds since the window appeared, VmRSS KiB)
-            stop = threading.Event()
-
-            def sample():
-                while not stop.is_set():
-                    samples.append((time.monotonic() - mapped_at, rss_kib(editor.pid)))
-                    stop.wait(0.5)
-
-            sampler = threading.Thread(target=sample)
-            sampler.start()
-
             # Every few seconds select the next triangle and place its three corners at
             # positions that differ each round, so the report's numbers keep changing.
             placements = 0
             deadline = mapped_at + args.seconds
             while time.monotonic() < deadline - 3:
-                key = str(placements % 5 + 1)
-                xdriver.hold_key(x.env, key)
+                editor.tap_key(SELECT_KEYS[placements % 5])
                 for corner in range(3):
-                    xdriver.click_at(x.env, window, 40 + (placements * 37 + corner * 211) % 560,
-                                     30 + (placements * 53 + corner * 149) % 420)
+                    editor.click(40 + (placements * 37 + corner * 211) % 560,
+                                 30 + (placements * 53 + corner * 149) % 420)
                 placements += 1
                 time.sleep(min(3.0, max(0.0, deadline - 3 - time.monotonic())))
             time.sleep(max(0.0, deadline - time.monotonic()))
+        finally:
             stop.set()
             sampler.join()
-
-            session.request_close(window)
-            status = editor.wait(10)
-        except BaseException:
-            editor.kill()
-            editor.wait()
-            raise
-        finally:
-            session.close()
-        stderr = editor.stderr.read().decode(errors="replace")
+        status = editor.close_and_wait(10)
+        stderr = editor.stderr_text()
         out.seek(0)
         output = out.read()
 

@@ -11,8 +11,11 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import xdriver  # noqa: E402
+from Xlib import XK
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "tests", "e2e"))
+from harness import Editor, XServer  # noqa: E402
 
 # Window coordinates of the three clicks and what the cursor mapping makes of them.
 CLICKS = [(480, 120), (160, 360), (400, 300)]
@@ -55,10 +58,9 @@ def main():
     args = parser.parse_args()
 
     failures = []
-    with xdriver.Xvfb() as x, tempfile.TemporaryDirectory() as work:
+    with XServer() as x, tempfile.TemporaryDirectory() as work:
         out_path = os.path.join(work, "stdout")
-        err_path = os.path.join(work, "stderr")
-        env = dict(x.env,
+        env = dict(x.environment(),
                    ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:"
                                 "detect_stack_use_after_return=1:check_initialization_order=1",
                    LSAN_OPTIONS="suppressions=%s:print_suppressions=1"
@@ -66,39 +68,26 @@ def main():
                    UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1",
                    LD_PRELOAD=driver_preload(os.path.abspath(args.editor)))
         print("sanitize-e2e: LD_PRELOAD=" + env["LD_PRELOAD"])
-        session = xdriver.Session(x.name)
-        with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            editor = subprocess.Popen([os.path.abspath(args.editor)], stdout=out, stderr=err,
-                                      env=env)
-        try:
-            window, _ = session.wait_for_mapped_window(60, alive=lambda: editor.poll() is None)
-            if window is None:
-                raise RuntimeError("the editor showed no window")
+        with open(out_path, "wb") as out:
+            editor = Editor(x, os.path.abspath(args.editor), stdout=out, env=env)
+        with editor:
+            editor.find_window(60)
             wait_for_report(out_path, bool, 30)
 
-            xdriver.hold_key(x.env, "2")
+            editor.tap_key(XK.XK_2)
             selected = wait_for_report(out_path, lambda r: r.endswith(b"\n1\n"), 10)
             if not selected.endswith(b"\n1\n"):
                 failures.append("key 2 did not select triangle 1; last report:\n"
                                 + selected.decode())
             for cx, cy in CLICKS:
-                xdriver.click_at(x.env, window, cx, cy)
+                editor.click(cx, cy)
             placed = wait_for_report(
                 out_path, lambda r: EXPECTED_LINE in r and r.endswith(b"\n-1\n"), 10)
             if EXPECTED_LINE not in placed or not placed.endswith(b"\n-1\n"):
                 failures.append("the placement is not reported as expected; last report:\n"
                                 + placed.decode())
-
-            session.request_close(window)
-            status = editor.wait(60)
-        except BaseException:
-            editor.kill()
-            editor.wait()
-            raise
-        finally:
-            session.close()
-        with open(err_path, "rb") as f:
-            stderr = f.read().decode(errors="replace")
+            status = editor.close_and_wait(60)
+            stderr = editor.stderr_text()
 
     print(stderr, end="")
     if status != 0:

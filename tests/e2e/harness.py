@@ -1,9 +1,13 @@
 # Drives the real triangle-editor under a private Xvfb: starts the server and the program, sends
 # XTest input, reads the screen back, parses the status report and always cleans up after itself.
+# The end-to-end tests, the input storm, the screenshot, the Wine test and the measuring scripts
+# (scripts/lib) all drive X through this one module.
+import atexit
 import ctypes
 import os
 import re
 import select
+import shutil
 import signal
 import struct
 import subprocess
@@ -50,6 +54,69 @@ class EditorExited(AssertionError):
     """The editor ended while a test still expected it to run; never worth waiting on."""
 
 
+# --- the editor's own environment -----------------------------------------------------------
+#
+# Variables named EDITOR_ENV_<NAME> reach the editor, and only the editor, as <NAME>: the
+# sanitized build's tests use them for the sanitizer options and the libraries preloaded into
+# it, which must not be loaded into python, Xvfb, tmux or a shell that starts the editor. They
+# are set on the command line through env(1), right before the executable, so that whatever
+# wraps the editor runs without them.
+EDITOR_ENV_PREFIX = "EDITOR_ENV_"
+SANITIZER_OPTIONS = ("ASAN_OPTIONS", "UBSAN_OPTIONS")
+SANITIZER_MARKERS = ("ERROR: AddressSanitizer", "runtime error:", "LeakSanitizer")
+
+_sanitizer_log_dir = None
+_sanitizer_findings = []  # reports found in editors' stderr, until check_sanitizer_reports
+
+
+def _sanitizer_log_prefix():
+    """Sanitizers write their reports to <prefix>.<pid> in a directory of this process, not to
+    the editor's stderr: that may be closed, a pipe, /dev/full or a terminal."""
+    global _sanitizer_log_dir
+    if _sanitizer_log_dir is None:
+        _sanitizer_log_dir = tempfile.mkdtemp(prefix="triangle-sanitizer-")
+        atexit.register(shutil.rmtree, _sanitizer_log_dir, ignore_errors=True)
+    return os.path.join(_sanitizer_log_dir, "report")
+
+
+def editor_variables():
+    """The variables given to the editor on top of its inherited environment."""
+    variables = {name[len(EDITOR_ENV_PREFIX):]: value for name, value in os.environ.items()
+                 if name.startswith(EDITOR_ENV_PREFIX)}
+    for name in SANITIZER_OPTIONS:
+        if name in variables:
+            variables[name] += ":log_path=" + _sanitizer_log_prefix()
+    return variables
+
+
+def editor_command(exe):
+    """The argument list that starts the executable with editor_variables() applied."""
+    variables = editor_variables()
+    prefix = ["env", *(f"{name}={value}" for name, value in variables.items())] if variables else []
+    return [*prefix, exe]
+
+
+def _sanitizer_report_in(text):
+    return any(marker in text for marker in SANITIZER_MARKERS)
+
+
+def check_sanitizer_reports():
+    """Raises if any editor run so far reported a fault: in a sanitizer log or on its stderr.
+    Each report is raised once."""
+    found = list(_sanitizer_findings)
+    _sanitizer_findings.clear()
+    if _sanitizer_log_dir is not None:
+        for name in sorted(os.listdir(_sanitizer_log_dir)):
+            path = os.path.join(_sanitizer_log_dir, name)
+            with open(path, errors="replace") as f:
+                text = f.read()
+            os.remove(path)
+            if _sanitizer_report_in(text):
+                found.append(f"{name}:\n{text}")
+    if found:
+        raise AssertionError("sanitizer report from the editor:\n" + "\n".join(found))
+
+
 def _die_with_parent():
     # A test killed by ctest's timeout must not leave its server or editor running.
     libc = ctypes.CDLL(None, use_errno=True)
@@ -85,7 +152,17 @@ def stop_process(process, grace=5.0):
         process.wait()
 
 
-class XServer:
+class _Closing:
+    """Usable in a with statement that closes it (stops it, for an Editor) at the end."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+class XServer(_Closing):
     """A private Xvfb on a display number it picks itself, so parallel tests never collide."""
 
     def __init__(self, extra_args=(), screen=SCREEN_SIZE):
@@ -138,12 +215,6 @@ class XServer:
             pass
         stop_process(self.process)
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
     # --- input ---------------------------------------------------------------------------
 
     def move_to(self, x, y):
@@ -184,7 +255,7 @@ class XServer:
         return Picture(width, height, image.data)
 
 
-class FrameCounter:
+class FrameCounter(_Closing):
     """Counts the editor's redraws of its window from now on, through DAMAGE events on a
     connection of its own. Input is polled once a frame, so a press held until the editor
     has drawn a few frames is known to have been seen, however busy the machine is."""
@@ -224,11 +295,36 @@ class FrameCounter:
             pass
         self.display.close()
 
-    def __enter__(self):
-        return self
 
-    def __exit__(self, *exc):
-        self.close()
+class MapWatcher(_Closing):
+    """Sees top-level windows being mapped, on a connection of its own opened before the program
+    starts, and notes when each MapNotify arrived (the start-up measurements use that)."""
+
+    def __init__(self, server):
+        self.display = xdisplay.Display(server.name)
+        root = self.display.screen().root
+        root.change_attributes(event_mask=X.SubstructureNotifyMask)
+        self.display.sync()
+
+    def wait(self, timeout=STARTUP_TIMEOUT, title=WINDOW_TITLE, alive=lambda: True):
+        """(window id, monotonic time of its MapNotify) for the first window with this title
+        mapped since the watcher was made."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline and alive():
+            while self.display.pending_events():
+                event = self.display.next_event()
+                if event.type == X.MapNotify:
+                    seen = time.monotonic()
+                    try:
+                        if event.window.get_wm_name() == title:
+                            return event.window.id, seen
+                    except Exception:  # the window went away meanwhile
+                        pass
+            select.select([self.display], [], [], 0.05)
+        raise HarnessError(f'no window titled "{title}" was mapped in {timeout:.0f} s')
+
+    def close(self):
+        self.display.close()
 
 
 class Picture:
@@ -271,9 +367,10 @@ class Picture:
                       + chunk(b"IDAT", zlib.compress(bytes(rows), 9)) + chunk(b"IEND", b""))
 
 
-class Editor:
+class Editor(_Closing):
     """One run of the editor on an XServer. stdout is anything Popen accepts; command_prefix
-    wraps the executable (e.g. a shell that closes a descriptor first)."""
+    wraps the executable (a shell that closes a descriptor first, say, or Wine); env replaces
+    the server's environment."""
 
     def __init__(self, server, exe, stdout=subprocess.DEVNULL, command_prefix=(), env=None):
         self.server = server
@@ -281,17 +378,20 @@ class Editor:
         # would stall it.
         self.stderr = tempfile.TemporaryFile()
         self.process = subprocess.Popen(
-            [*command_prefix, exe], stdin=subprocess.DEVNULL, stdout=stdout, stderr=self.stderr,
-            env=env if env is not None else server.environment(), preexec_fn=_die_with_parent)
+            [*command_prefix, *editor_command(exe)], stdin=subprocess.DEVNULL, stdout=stdout,
+            stderr=self.stderr, env=env if env is not None else server.environment(),
+            preexec_fn=_die_with_parent)
         self.window = None
         self.origin = (0, 0)
 
     @classmethod
-    def started_elsewhere(cls, server):
+    def started_elsewhere(cls, server, window_id=None):
         """An editor that something else started (a terminal, say), known only by its window."""
         editor = cls.__new__(cls)
         editor.server, editor.process, editor.stderr = server, None, None
         editor.window, editor.origin = None, (0, 0)
+        if window_id is not None:
+            editor.window = server.display.create_resource_object("window", window_id)
         return editor
 
     # --- window ----------------------------------------------------------------------------
@@ -321,7 +421,15 @@ class Editor:
         return self.window
 
     def update_origin(self):
-        coords = self.window.translate_coords(self.server.root, 0, 0)
+        """Root position of the client area: the window itself or, under Wine, the child window
+        that holds the GL surface."""
+        client = self.window
+        for candidate in self.window.query_tree().children:
+            geometry = candidate.get_geometry()
+            if (geometry.width, geometry.height) == (CLIENT_WIDTH, CLIENT_HEIGHT):
+                client = candidate
+                break
+        coords = self.server.root.translate_coords(client, 0, 0)
         self.origin = (coords.x, coords.y)
 
     def client_size(self):
@@ -359,17 +467,17 @@ class Editor:
         self.stderr.seek(0)
         return self.stderr.read().decode(errors="replace")
 
+    def close(self):
+        self.stop()
+
     def stop(self):
-        if self.process is None:
+        if self.process is None or self.stderr.closed:
             return
         stop_process(self.process)
+        text = self.stderr_text()
+        if _sanitizer_report_in(text):
+            _sanitizer_findings.append(f"stderr of editor {self.process.pid}:\n{text}")
         self.stderr.close()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
 
     # --- input ---------------------------------------------------------------------------
 
@@ -571,6 +679,8 @@ class EditorTestCase(unittest.TestCase):
     screen = SCREEN_SIZE
 
     def setUp(self):
+        # Registered first, so run last: after every editor of the test has been stopped.
+        self.addCleanup(check_sanitizer_reports)
         self.server = XServer(screen=self.screen)
         self.addCleanup(self.server.close)
         work = tempfile.TemporaryDirectory(prefix="triangle-e2e-")

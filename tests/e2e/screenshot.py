@@ -6,7 +6,7 @@ import sys
 
 from Xlib import XK
 
-from harness import Editor, XServer, check_shows_triangles, wait_for
+from harness import Editor, XServer, check_sanitizer_reports, check_shows_triangles, wait_for
 
 TRIANGLES = [
     (XK.XK_1, [(80, 420), (240, 60), (320, 390)]),
@@ -39,6 +39,7 @@ def main():
         picture.save_png(target)
         if editor.close_and_wait() != 0:
             sys.exit("the editor did not exit cleanly")
+    check_sanitizer_reports()
     print(f"saved {target}")
 
 

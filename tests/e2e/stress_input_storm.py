@@ -42,6 +42,19 @@ class InputStorm(EditorTestCase):
         def short():
             return rng.choice([0.0, 0.001, 0.005, 0.02, 0.06, 0.12])
 
+        def toggle(item, held, down, up):
+            """Releases an item held down; otherwise presses it, and mostly releases it soon."""
+            if item in held:
+                up(item)
+                held.discard(item)
+                return
+            down(item)
+            held.add(item)
+            if rng.random() < 0.7:
+                time.sleep(short())
+                up(item)
+                held.discard(item)
+
         actions = 0
         end = time.monotonic() + STORM_SECONDS
         try:
@@ -49,29 +62,10 @@ class InputStorm(EditorTestCase):
                 actions += 1
                 roll = rng.random()
                 if roll < 0.25:  # a key tapped, or pressed and left down for a while
-                    key = rng.choice(ALL_KEYS)
-                    if key in keys_down:
-                        server.key_up(key)
-                        keys_down.discard(key)
-                    else:
-                        server.key_down(key)
-                        keys_down.add(key)
-                        if rng.random() < 0.7:
-                            time.sleep(short())
-                            server.key_up(key)
-                            keys_down.discard(key)
+                    toggle(rng.choice(ALL_KEYS), keys_down, server.key_down, server.key_up)
                 elif roll < 0.45:  # a button clicked, or held down across later actions
-                    button = rng.choice(BUTTONS)
-                    if button in buttons_down:
-                        server.button_up(button)
-                        buttons_down.discard(button)
-                    else:
-                        server.button_down(button)
-                        buttons_down.add(button)
-                        if rng.random() < 0.7:
-                            time.sleep(short())
-                            server.button_up(button)
-                            buttons_down.discard(button)
+                    toggle(rng.choice(BUTTONS), buttons_down, server.button_down,
+                           server.button_up)
                 elif roll < 0.75:  # the cursor: inside, far outside, or dragged across
                     where = anywhere_inside() if rng.random() < 0.7 else far_outside()
                     server.move_to(*where)

@@ -38,7 +38,8 @@ class UnusualStdout(EditorTestCase):
     def test_with_stdout_closed(self):
         for closing in (">&-", "<&- >&- 2>&-"):
             with self.subTest(closing=closing):
-                editor = self.start_editor(command_prefix=["sh", "-c", f'exec "$0" {closing}'])
+                editor = self.start_editor(
+                    command_prefix=["sh", "-c", f'exec "$0" "$@" {closing}'])
                 # Had the X connection taken descriptor 1, reports would corrupt its protocol.
                 self.assertEqual(os.readlink(f"/proc/{editor.process.pid}/fd/1"), "/dev/null")
                 self.assertEqual(self.place_and_close(editor), 0)

@@ -3,12 +3,13 @@
 import subprocess
 
 from harness import (BLACK, CLIENT_HEIGHT, CLIENT_WIDTH, STARTUP_TIMEOUT, WINDOW_TITLE,
-                     EditorTestCase, HarnessError, XServer, main, stop_process, wait_for)
+                     EditorTestCase, HarnessError, XServer, editor_command, main, stop_process,
+                     wait_for)
 
 
 class StartupFailures(EditorTestCase):
     def run_expecting_failure(self, env):
-        process = subprocess.Popen([self.exe], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        process = subprocess.Popen(editor_command(self.exe), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                    stderr=subprocess.PIPE, env=env)
         self.addCleanup(stop_process, process)
         stdout, stderr = process.communicate(timeout=STARTUP_TIMEOUT)

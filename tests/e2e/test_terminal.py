@@ -5,7 +5,8 @@ import subprocess
 
 from Xlib import XK
 
-from harness import Editor, EditorTestCase, HarnessError, expected_report, main, wait_for
+from harness import (Editor, EditorTestCase, HarnessError, editor_command, expected_report, main,
+                     wait_for)
 
 TRIANGLE = [(40, 30), (620, 90), (200, 465)]  # (-0.875, 0.875) (0.9375, 0.625) (-0.375, -0.9375)
 COLUMNS, ROWS = 120, 30
@@ -28,7 +29,7 @@ class Terminal(EditorTestCase):
         # A socket of its own in the test's directory, so that nothing is left behind.
         self.socket = self.path("tmux")
         status_file = self.path("status")
-        script = (f"DISPLAY={self.server.name} {shlex.quote(self.exe)}; "
+        script = (f"DISPLAY={self.server.name} {shlex.join(editor_command(self.exe))}; "
                   f"echo $? > {shlex.quote(status_file)}")
         # The shell waits for the editor to record its exit status.
         self.tmux("new-session", "-d", "-x", str(COLUMNS), "-y", str(ROWS), "sh", "-c", script)

@@ -5,7 +5,7 @@ pixels and in the console report, then closes the window as a window manager wou
 the exit status.
 
 Usage: wine_e2e.py path/to/triangle-editor.exe
-Needs Xvfb, xdotool, wine64 and python3-xlib (scripts/install-deps windows).
+Needs Xvfb, wine64 and python3-xlib (scripts/install-deps windows).
 """
 import os
 import re
@@ -16,11 +16,12 @@ import sys
 import tempfile
 import time
 
-from Xlib import X, display as xdisplay
-from Xlib.protocol import event
+from Xlib import XK
 
-WINDOW_TITLE = "Hello World"
-WIDTH, HEIGHT = 640, 480
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from harness import (BLACK, CLIENT_HEIGHT, CLIENT_WIDTH, WHITE, Editor,  # noqa: E402
+                     EditorExited, XServer, wait_for)
+
 START_TIMEOUT = 180  # a fresh Wine prefix alone takes 10 to 30 s to set up
 STEP_TIMEOUT = 60
 # All waits end by then, inside CTest's 300 s, so that Wine and Xvfb are always cleaned up.
@@ -28,7 +29,7 @@ DEADLINE = time.monotonic() + 270
 
 # Corners in window pixels, chosen to map to short exact coordinates, and their report text.
 CORNERS = [((160, 120), "x-0.5y0.5"), ((480, 120), "x0.5y0.5"), ((320, 360), "x0y-0.5")]
-TRIANGLE_KEY, TRIANGLE = "3", 2
+TRIANGLE_KEY, TRIANGLE = XK.XK_3, 2
 EMPTY = "0: x0y0 1: x0y0 2: x0y0"
 # Window pixels inside the placed triangle and outside it.
 INSIDE = [(320, 200), (200, 130), (440, 130), (320, 340)]
@@ -36,7 +37,7 @@ OUTSIDE = [(320, 110), (150, 200), (490, 200), (320, 370), (5, 5), (635, 475)]
 TRIANGLE_AREA = 320 * 240 // 2
 
 
-class Failure(Exception):
+class Failure(AssertionError):
     pass
 
 
@@ -79,50 +80,8 @@ def expected_report(triangle_text, selected):
 
 
 def wait_until(condition, timeout, what):
-    deadline = min(time.monotonic() + timeout, DEADLINE)
-    while time.monotonic() < deadline:
-        result = condition()
-        if result:
-            return result
-        time.sleep(0.05)
-    raise Failure(f"timed out waiting for {what}")
-
-
-def start_xvfb():
-    read_end, write_end = os.pipe()
-    server = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
-        pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as numbers:
-        number = numbers.readline().strip()
-    if not number:
-        server.kill()
-        raise Failure("Xvfb did not start")
-    return server, f":{number}"
-
-
-def find_window(root):
-    for child in root.query_tree().children:
-        try:
-            if (child.get_wm_name() == WINDOW_TITLE
-                    and child.get_attributes().map_state == X.IsViewable):
-                return child
-        except Exception:  # the window went away while we looked
-            continue
-    return None
-
-
-def client_origin(root, window):
-    """Root coordinates of the window's 640 x 480 client area: the window itself, or the
-    child that Wine draws the GL surface into."""
-    candidates = [window] + list(window.query_tree().children)
-    for candidate in candidates:
-        geometry = candidate.get_geometry()
-        if (geometry.width, geometry.height) == (WIDTH, HEIGHT):
-            origin = root.translate_coords(candidate, 0, 0)
-            return origin.x, origin.y
-    raise Failure(f"no {WIDTH}x{HEIGHT} client area in the window")
+    """wait_for, but never past DEADLINE."""
+    return wait_for(condition, max(0.0, min(timeout, DEADLINE - time.monotonic())), what=what)
 
 
 def main():
@@ -137,27 +96,20 @@ def main():
         raise Failure("wine64 is not installed (scripts/install-deps windows)")
 
     scratch = tempfile.mkdtemp(prefix="triangle-editor-wine-")
-    server, display_name = start_xvfb()
-    env = dict(os.environ, DISPLAY=display_name, WINEPREFIX=os.path.join(scratch, "prefix"),
+    server = XServer()
+    env = dict(server.environment(), WINEPREFIX=os.path.join(scratch, "prefix"),
                WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
     output_path = os.path.join(scratch, "stdout.txt")
     program = None
     reader = None
     try:
-        with open(output_path, "wb") as output, open(os.path.join(scratch, "stderr.txt"),
-                                                     "wb") as errors:
-            program = subprocess.Popen([wine, exe], stdin=subprocess.DEVNULL, stdout=output,
-                                       stderr=errors, env=env)
+        with open(output_path, "wb") as output:
+            program = Editor(server, exe, stdout=output, command_prefix=[wine], env=env)
         reader = ReportReader(output_path)
-        x = xdisplay.Display(display_name)
-        root = x.screen().root
-
-        def run(*args):
-            subprocess.run(["xdotool", *args], env=env, check=True)
 
         def alive():
-            if program.poll() is not None:
-                raise Failure(f"the program exited early with {program.returncode}")
+            if not program.is_running():
+                raise EditorExited(f"the program exited early with {program.process.returncode}")
             return True
 
         def report_matches(lines):
@@ -169,90 +121,85 @@ def main():
             until a report that started after the press has been written."""
             reader.poll()
             first = reader.count
-            run(*down)
+            down()
             time.sleep(0.1)
             wait_until(lambda: alive() and reader.poll() and reader.count >= first + 2
                        and condition(), STEP_TIMEOUT, what)
-            run(*up)
+            up()
             # Likewise the release must be seen before the next press can count.
             released = reader.count
             wait_until(lambda: alive() and reader.poll() and reader.count >= released + 2,
                        STEP_TIMEOUT, f"reports after releasing ({what})")
 
-        window = wait_until(lambda: alive() and find_window(root), START_TIMEOUT,
-                            f"the '{WINDOW_TITLE}' window")
-        left, top = client_origin(root, window)
+        program.find_window(timeout=max(0.0, min(START_TIMEOUT, DEADLINE - time.monotonic())))
         wait_until(report_matches(expected_report(EMPTY, -1)), START_TIMEOUT,
                    "the first report: all triangles at the centre, none selected")
 
         # Point at the first corner, then select the triangle.
-        run("mousemove", str(left + CORNERS[0][0][0]), str(top + CORNERS[0][0][1]))
-        hold_until_seen(["keydown", TRIANGLE_KEY], ["keyup", TRIANGLE_KEY],
-                        lambda: reader.last[5] == str(TRIANGLE), f"key {TRIANGLE_KEY} selecting")
+        program.move_to(*CORNERS[0][0])
+        hold_until_seen(lambda: server.key_down(TRIANGLE_KEY),
+                        lambda: server.key_up(TRIANGLE_KEY),
+                        lambda: reader.last[5] == str(TRIANGLE), "key 3 selecting")
 
         # Each corner: move there, see the unfixed corners follow the cursor, click to fix one.
         for fixed, ((cx, cy), text) in enumerate(CORNERS):
-            run("mousemove", str(left + cx), str(top + cy))
+            program.move_to(cx, cy)
             following = [c[1] for c in CORNERS[:fixed]] + [text] * (3 - fixed)
             triangle = " ".join(f"{i}: {t}" for i, t in enumerate(following))
             wait_until(report_matches(expected_report(triangle, TRIANGLE)), STEP_TIMEOUT,
                        f"corners {fixed}-2 following the cursor to {text}")
-            hold_until_seen(["mousedown", "1"], ["mouseup", "1"], lambda: True,
+            hold_until_seen(server.button_down, server.button_up, lambda: True,
                             f"click {fixed + 1}")
 
         # The frame after the third click releases the selection; the placement stays.
         placed = " ".join(f"{i}: {c[1]}" for i, c in enumerate(CORNERS))
         final = expected_report(placed, -1)
-        run("mousemove", str(left + 600), str(top + 40))
+        program.move_to(600, 40)
         wait_until(report_matches(final), STEP_TIMEOUT, "the placed triangle, none selected")
 
         # The window shows it: white inside, black outside, and only black or white.
-        image = root.get_image(left, top, WIDTH, HEIGHT, X.ZPixmap, 0xFFFFFFFF).data
-        pixel = lambda px, py: tuple(image[4 * (py * WIDTH + px):4 * (py * WIDTH + px) + 3])
-        white, black = (255, 255, 255), (0, 0, 0)
+        picture = program.grab()
         for px, py in INSIDE:
-            if pixel(px, py) != white:
-                raise Failure(f"pixel ({px}, {py}) inside the triangle is {pixel(px, py)}")
+            if picture.at(px, py) != WHITE:
+                raise Failure(f"pixel ({px}, {py}) inside the triangle is "
+                              f"{picture.at(px, py):06x}")
         for px, py in OUTSIDE:
-            if pixel(px, py) != black:
-                raise Failure(f"pixel ({px}, {py}) outside the triangle is {pixel(px, py)}")
-        colours = [tuple(image[i:i + 3]) for i in range(0, len(image), 4)]
-        whites = colours.count(white)
-        if whites + colours.count(black) != WIDTH * HEIGHT:
+            if picture.at(px, py) != BLACK:
+                raise Failure(f"pixel ({px}, {py}) outside the triangle is "
+                              f"{picture.at(px, py):06x}")
+        whites = picture.pixels.count(WHITE)
+        if whites + picture.pixels.count(BLACK) != CLIENT_WIDTH * CLIENT_HEIGHT:
             raise Failure("the window holds colours other than black and white")
         if abs(whites - TRIANGLE_AREA) > TRIANGLE_AREA * 0.02:
             raise Failure(f"{whites} white pixels, the triangle covers about {TRIANGLE_AREA}")
 
         # Close it the way a window manager does: WM_DELETE_WINDOW, and exit status 0.
-        protocols = x.intern_atom("WM_PROTOCOLS")
-        delete = x.intern_atom("WM_DELETE_WINDOW")
-        window.send_event(event.ClientMessage(window=window, client_type=protocols,
-                                              data=(32, [delete, X.CurrentTime, 0, 0, 0])))
-        x.flush()
+        program.request_close()
         try:
-            status = program.wait(timeout=max(1, min(STEP_TIMEOUT, DEADLINE - time.monotonic())))
+            status = program.process.wait(
+                timeout=max(1, min(STEP_TIMEOUT, DEADLINE - time.monotonic())))
         except subprocess.TimeoutExpired:
             raise Failure("the program did not exit after WM_DELETE_WINDOW") from None
         if status != 0:
             raise Failure(f"exit status {status} after WM_DELETE_WINDOW, expected 0")
         print(f"ok: {reader.count} reports; last:\n" + "\n".join(reader.poll()))
         return 0
-    except Failure as failure:
+    except AssertionError as failure:  # Failure, and the harness's waits and checks
         print(f"FAIL: {failure}")
         if reader is not None:
             print("last report read:", reader.last, sep="\n")
-        with open(os.path.join(scratch, "stderr.txt"), "rb") as errors:
-            print("wine stderr (end):", errors.read()[-2000:].decode("latin-1"), sep="\n")
+        if program is not None:
+            print("wine stderr (end):", program.stderr_text()[-2000:], sep="\n")
         return 1
     finally:
-        if program is not None and program.poll() is None:
-            program.kill()
+        if program is not None and program.is_running():
+            program.process.kill()
         subprocess.run([wineserver, "-k"], env=env, stderr=subprocess.DEVNULL)
         subprocess.run([wineserver, "-w"], env=env, stderr=subprocess.DEVNULL)
         if program is not None:
-            program.wait()
-        server.terminate()
-        server.wait()
+            program.process.wait()
+            program.stop()
+        server.close()
         shutil.rmtree(scratch, ignore_errors=True)
 
 
