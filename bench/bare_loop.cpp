@@ -1,30 +1,28 @@
 // Measuring baseline for scripts/bench: the same window as the editor (size, title, library
 // defaults), and per frame only the clear, the swap and the poll, so that the editor's frame
 // rate can be read against what the window system and the GL driver allow by themselves.
+// Given 30 numbers (x y of three corners for each of five triangles, in the editor's
+// coordinates) it also draws those triangles the way the editor draws its own, so that both
+// programs can be compared on the same pixels.
 #include <GLFW/glfw3.h>
 
-#include <csignal>
-#include <cstdio>
-#include <ctime>
+#include <cstdlib>
 
 namespace {
 
-volatile std::sig_atomic_t sampleRequested = 0;
-
-void requestSample(int) { sampleRequested = 1; }
-
-long long monotonicNanoseconds() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
+constexpr int CORNER_VALUES = 5 * 3 * 2;
 
 }  // namespace
 
-int main() {
-  // SIGUSR1 asks for the count so far, so the driver can measure over a window of time that
-  // leaves start-up out. Nothing is written otherwise until the window closes.
-  std::signal(SIGUSR1, requestSample);
+int main(int argc, char** argv) {
+  float corners[CORNER_VALUES] = {};
+  const bool drawTriangles = argc == 1 + CORNER_VALUES;
+  if (argc != 1 && !drawTriangles) {
+    return 2;
+  }
+  for (int i = 0; drawTriangles && i < CORNER_VALUES; ++i) {
+    corners[i] = std::strtof(argv[i + 1], nullptr);
+  }
 
   if (!glfwInit()) {
     return -1;
@@ -36,22 +34,20 @@ int main() {
   }
   glfwMakeContextCurrent(window);
 
-  long long frames = 0;
-  long long firstFrameAt = 0;
   while (!glfwWindowShouldClose(window)) {
     glClear(GL_COLOR_BUFFER_BIT);
+    // One begin/end pair per triangle, as the editor does.
+    for (int t = 0; drawTriangles && t < 5; ++t) {
+      glBegin(GL_TRIANGLES);
+      for (int v = 0; v < 3; ++v) {
+        glVertex2f(corners[t * 6 + v * 2], corners[t * 6 + v * 2 + 1]);
+      }
+      glEnd();
+    }
     glfwSwapBuffers(window);
     glfwPollEvents();
-    if (++frames == 1) firstFrameAt = monotonicNanoseconds();
-    if (sampleRequested) {
-      sampleRequested = 0;
-      std::printf("sample %lld %lld\n", frames, monotonicNanoseconds());
-      std::fflush(stdout);
-    }
   }
 
-  // Times are CLOCK_MONOTONIC nanoseconds, the clock the driver reads too.
-  std::printf("frames %lld first-frame %lld\n", frames, firstFrameAt);
   glfwTerminate();
   return 0;
 }

@@ -1,68 +1,115 @@
-# Frame-rate and start-up comparison of the editor against the bare GLFW loop, in one Xvfb,
-# with the editor's standard output to a file and to a terminal (a tmux pane). Driven by
-# scripts/bench, which builds both first.
+# Frame-rate and start-up comparison of the editor against the bare GLFW loop, in one Xvfb, with
+# the editor's standard output to a file and to a terminal (a tmux pane). Driven by
+# scripts/bench, which builds both programs and the frame counter first.
 #
-# Frames are counted without touching the editor: it reports every eleventh frame, so its
-# frame count is 11 x the reports written (to within 10). The bare loop prints its own count
-# when sent SIGUSR1. Each run measures a fixed span of time that starts after a warm-up, and
-# the two programs take turns so that a change in machine load hits both alike.
+# Both programs run at once, side by side in one Xvfb, and take turns: one is stopped (SIGSTOP)
+# while the other runs for a short slice, in the order A B B A A B ..., so that a change in the
+# machine's load or clock hits both alike; each adjacent pair of slices gives one ratio. Frames
+# are counted by the same preloaded wrapper of glfwSwapBuffers in both (bench/frame_counter.cpp),
+# and CPU time comes from the scheduler's nanosecond counters of every thread.
+#
+# What makes the figures steady on a small virtual machine, by default: short slices (0.1 s;
+# the machine's speed drifts over seconds, so long slices compare different machines), llvmpipe
+# rendering on the program's own thread (LP_NUM_THREADS=0) instead of worker threads that fight
+# Xvfb for two cores, and the program and Xvfb pinned together on one core with tmux and this
+# driver on the other. Each frame hands a 640 x 480 image to Xvfb and waits for it; across two
+# cores that hand-over costs a wake-up and a cache transfer each frame, which halves the frame
+# rate and makes it vary far more (--split-cores measures that layout).
 import argparse
+import glob
+import mmap
 import os
-import re
-import shutil
+import shlex
 import signal
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
 import time
 
+from Xlib import XK
+
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "tests", "e2e"))
-from harness import Editor, MapWatcher, XServer  # noqa: E402
+from harness import Editor, MapWatcher, XServer, to_ndc  # noqa: E402
 
-REPORT_PERIOD_FRAMES = 11
-LAST_REPORT_LINE = b"nowRendered = 4"
-SAMPLE = re.compile(rb"sample (\d+) (\d+)")
-FINAL = re.compile(rb"frames (\d+) first-frame (\d+)")
+SCREEN = "1320x500x24"   # room for both 640 x 480 windows side by side
+BARE_WINDOW_X = 660
+PARKED_POINTER = (1310, 490)  # over neither window
+# The placed scene: five triangles, in window pixels, that the editor gets by real input and
+# the bare loop by its arguments; about 40 % of the window is white.
+TRIANGLES = [
+    [(40, 40), (200, 40), (120, 200)],
+    [(240, 40), (400, 40), (320, 200)],
+    [(440, 40), (600, 40), (520, 200)],
+    [(80, 260), (280, 260), (180, 440)],
+    [(360, 260), (560, 260), (460, 440)],
+]
+SELECT_KEYS = [XK.XK_1, XK.XK_2, XK.XK_3, XK.XK_4, XK.XK_5]
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+class FrameCount:
+    """The page the frame counter writes: swaps done and the CLOCK_MONOTONIC time of the first."""
+
+    def __init__(self, path):
+        self.path = path
+        with open(path, "wb") as f:
+            f.write(bytes(16))
+        self.file = open(path, "r+b")
+        self.map = mmap.mmap(self.file.fileno(), 16)
+
+    def read(self):
+        return struct.unpack_from("<Qq", self.map)
+
+    def close(self):
+        self.map.close()
+        self.file.close()
+
+
+def cpu_ns(pid):
+    """CPU time of every thread of a process so far, in ns (scheduler accounting)."""
+    total = 0
+    for stat in glob.glob("/proc/%d/task/*/schedstat" % pid):
+        try:
+            with open(stat) as f:
+                total += int(f.read().split()[0])
+        except (FileNotFoundError, ProcessLookupError):
+            pass  # a thread that ended meanwhile
+    return total
+
+
+def pin(pid, cpus):
+    for task in os.listdir("/proc/%d/task" % pid):
+        os.sched_setaffinity(int(task), cpus)
 
 
 class Launch:
-    """One run of a program with its standard output in `capture`, either directly (a file)
-    or through a tmux pane whose output tmux pipes to `capture` (a terminal)."""
+    """One program with its standard output in a file, or on a tmux pane (a terminal)."""
 
-    serial = 0
+    serial = 0  # numbers the launches, so that no name is used twice
 
-    def __init__(self, program, mode, xenv, capture, workdir):
+    def __init__(self, argv, mode, env, workdir, name):
         self.mode = mode
-        self.capture = capture
         self.started = time.monotonic()
-        if mode == "file":
-            self.out = open(capture, "wb")
-            self.process = subprocess.Popen([program], stdout=self.out,
-                                            stderr=subprocess.DEVNULL, env=xenv)
+        if mode in ("file", "null"):
+            self.out = open(os.devnull if mode == "null" else os.path.join(workdir, name + ".out"),
+                            "wb")
+            self.process = subprocess.Popen(argv, stdout=self.out, stderr=subprocess.DEVNULL,
+                                            stdin=subprocess.DEVNULL, env=env)
             self.pid = self.process.pid
+            self.server_pid = None
             return
-        open(capture, "wb").close()
-        # A server of its own each time: a server being shut down must not take this one.
-        Launch.serial += 1
-        socket = "triangle-bench-%d-%d" % (os.getpid(), Launch.serial)
+        # A tmux server of its own, so that shutting one down never takes another.
+        socket = "triangle-bench-%d-%s" % (os.getpid(), name)
         self.tmux = ["tmux", "-L", socket, "-f", "/dev/null"]
-        # The pane's shell waits for the program and keeps its exit status in a file: tmux
-        # can report a pane dead well before it has collected the status.
-        self.status_file = capture + ".status"
-        if os.path.exists(self.status_file):
-            os.remove(self.status_file)
-        command = "%s; echo $? > %s" % (program, self.status_file)
-        subprocess.run(self.tmux + [
-            "new-session", "-d", "-s", "bench", "-x", "80", "-y", "24",
-            "-e", "DISPLAY=" + xenv["DISPLAY"], command, ";",
-            "pipe-pane", "-t", "bench", "-o", "cat >> " + capture], check=True, cwd=workdir)
+        # The pane's shell waits for the program and keeps its exit status in a file: tmux can
+        # report a pane dead well before it has collected the status.
+        self.status_file = os.path.join(workdir, name + ".status")
+        command = "%s; echo $? > %s" % (shlex.join(argv), shlex.quote(self.status_file))
+        subprocess.run(self.tmux + ["new-session", "-d", "-s", "bench", "-x", "80", "-y", "24",
+                                    "-e", "DISPLAY=" + env["DISPLAY"], command],
+                       check=True, cwd=workdir)
         self.server_pid = int(self.tmux_format("#{pid}"))
         shell = int(self.tmux_format("#{pane_pid}"))
         self.pid = None
@@ -82,20 +129,18 @@ class Launch:
                               check=True, capture_output=True).stdout.decode().strip()
 
     def alive(self):
-        if self.mode == "file":
+        if self.mode != "tty":
             return self.process.poll() is None
         return not os.path.exists(self.status_file)
 
     def wait(self, timeout):
         """Exit status, or None if the program is still running after `timeout` s."""
         deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if not self.alive():
-                break
+        while self.alive():
+            if time.monotonic() > deadline:
+                return None
             time.sleep(0.02)
-        else:
-            return None
-        if self.mode == "file":
+        if self.mode != "tty":
             self.out.close()
             return self.process.returncode
         time.sleep(0.1)  # the file may be created a moment before it is written
@@ -106,6 +151,7 @@ class Launch:
 
     def kill(self):
         try:
+            os.kill(self.pid, signal.SIGCONT)
             os.kill(self.pid, signal.SIGKILL)
         except (ProcessLookupError, TypeError):
             pass
@@ -113,152 +159,240 @@ class Launch:
             subprocess.run(self.tmux + ["kill-server"], check=False, stderr=subprocess.DEVNULL)
 
 
-def cpu_seconds(pids):
-    """User and system time used so far by these processes, all their threads included."""
-    ticks = 0
-    for pid in pids:
-        with open("/proc/%d/stat" % pid) as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        ticks += int(fields[11]) + int(fields[12])
-    return ticks / os.sysconf("SC_CLK_TCK")
+class Contender:
+    """A program under measurement: its launch, window and frame counter."""
 
+    def __init__(self, kind, command, mode, x, workdir, args):
+        self.kind = kind
+        self.count = FrameCount(os.path.join(workdir, kind + ".count"))
+        variables = {"LD_PRELOAD": args.counter, "BENCH_FRAME_COUNT": self.count.path}
+        if args.lp_threads is not None:
+            variables["LP_NUM_THREADS"] = str(args.lp_threads)
+        argv = ["env", *("%s=%s" % item for item in variables.items())]
+        if args.program_cpu is not None:
+            argv += ["taskset", "-c", str(args.program_cpu)]
+        argv += command
+        with MapWatcher(x) as watcher:
+            Launch.serial += 1
+            self.launch = Launch(argv, mode, x.environment(), workdir,
+                                 "%s-%s-%d" % (kind, mode, Launch.serial))
+            try:
+                window, self.mapped_at = watcher.wait(30, alive=self.launch.alive)
+            except BaseException:
+                self.launch.kill()
+                raise
+        self.editor = Editor.started_elsewhere(x, window)
 
-def editor_frames(launch):
-    """(frames so far, monotonic time of the reading)."""
-    now = time.monotonic()
-    return read(launch.capture).count(LAST_REPORT_LINE) * REPORT_PERIOD_FRAMES, now
+    def sample(self):
+        """(frames, program CPU ns, monotonic s)"""
+        frames, _ = self.count.read()
+        return frames, cpu_ns(self.launch.pid), time.monotonic()
 
+    def signal(self, sig):
+        os.kill(self.launch.pid, sig)
 
-def bare_frames(launch):
-    before = len(SAMPLE.findall(read(launch.capture)))
-    os.kill(launch.pid, signal.SIGUSR1)
-    deadline = time.monotonic() + 5
-    while time.monotonic() < deadline:
-        samples = SAMPLE.findall(read(launch.capture))
-        if len(samples) > before:
-            frames, at = samples[-1]
-            return int(frames), int(at) / 1e9
-        time.sleep(0.005)
-    raise RuntimeError("the bare loop did not answer SIGUSR1")
-
-
-def measure(kind, program, mode, x, workdir, warmup, seconds):
-    capture = os.path.join(workdir, "%s-%s.out" % (kind, mode))
-    watcher = MapWatcher(x)
-    launch = Launch(program, mode, x.environment(), capture, workdir)
-    try:
-        window, mapped_at = watcher.wait(30, alive=launch.alive)
-        first_output_at = None
-        warm_until = mapped_at + warmup
-        while time.monotonic() < warm_until:
-            if kind == "editor" and first_output_at is None and b"nowRendered" in read(capture):
-                first_output_at = time.monotonic()
-            time.sleep(0.001)
-        count = editor_frames if kind == "editor" else bare_frames
-        # CPU time of everything a frame costs: the program with its llvmpipe threads, the
-        # X server that receives each swap and, on a terminal, tmux drawing the report.
-        pids = [launch.pid, x.process.pid] + ([launch.server_pid] if mode == "tty" else [])
-        cpu0 = cpu_seconds(pids)
-        frames0, t0 = count(launch)
-        time.sleep(seconds)
-        frames1, t1 = count(launch)
-        cpu1 = cpu_seconds(pids)
-        Editor.started_elsewhere(x, window).request_close()
-        status = launch.wait(10)
+    def close(self):
+        self.signal(signal.SIGCONT)
+        self.editor.request_close()
+        status = self.launch.wait(10)
+        self.count.close()
         if status != 0:
-            raise RuntimeError("%s (%s) exited with %s" % (kind, mode, status))
-    except BaseException:
-        launch.kill()
-        raise
+            self.launch.kill()
+            raise RuntimeError("%s exited with %s" % (self.kind, status))
+
+
+def place_triangles(editor):
+    editor.update_origin()
+    editor.window.set_input_focus(0, 0)
+    for key, corners in zip(SELECT_KEYS, TRIANGLES):
+        editor.tap_key(key)
+        for corner in corners:
+            editor.click(*corner)
+    editor.server.move_to(*PARKED_POINTER)
+    editor.wait_frames()
+
+
+def bare_arguments(scene):
+    """What the bare loop draws: nothing (clear), five collapsed triangles as the editor draws
+    them before any is placed (collapsed), or the placed scene's triangles (placed)."""
+    if scene == "clear":
+        return []
+    if scene == "collapsed":
+        return ["0"] * 30
+    return ["%.9g" % value for corners in TRIANGLES for corner in corners
+            for value in to_ndc(*corner)]
+
+
+def compare(x, mode, scene, programs, workdir, args):
+    """Runs both programs at once and takes `pairs` pairs of slices; returns a list of
+    {kind: (fps, program us/frame, Xvfb us/frame, tmux us/frame)} per pair."""
+    editor = Contender("editor", [programs["editor"]], mode, x, workdir, args)
+    contenders = {"editor": editor}
+    try:
+        if scene == "placed":
+            place_triangles(editor.editor)
+        editor.signal(signal.SIGSTOP)
+        bare = Contender("bare", [programs["bare"], *bare_arguments(scene)], mode, x, workdir,
+                         args)
+        contenders["bare"] = bare
+        bare.editor.window.configure(x=BARE_WINDOW_X, y=0)
+        x.display.sync()
+        bare.signal(signal.SIGSTOP)
+        others = [x.process.pid]
+        pairs = []
+        for index in range(args.pairs):
+            order = ["editor", "bare"] if index % 2 == 0 else ["bare", "editor"]
+            pair = {}
+            for kind in order:
+                contender = contenders[kind]
+                server_pids = others + ([contender.launch.server_pid] if mode == "tty" else [])
+                contender.signal(signal.SIGCONT)
+                time.sleep(args.settle)
+                frames0, cpu0, t0 = contender.sample()
+                others0 = [cpu_ns(pid) for pid in server_pids]
+                time.sleep(args.slice)
+                frames1, cpu1, t1 = contender.sample()
+                others1 = [cpu_ns(pid) for pid in server_pids]
+                contender.signal(signal.SIGSTOP)
+                frames = frames1 - frames0
+                if frames <= 0:
+                    raise RuntimeError("%s drew no frames in a slice" % kind)
+                per_frame = [(b - a) / 1000 / frames for a, b in zip(others0, others1)]
+                pair[kind] = (frames / (t1 - t0), (cpu1 - cpu0) / 1000 / frames,
+                              per_frame[0], per_frame[1] if len(per_frame) > 1 else 0.0)
+            pairs.append(pair)
+            if args.verbose:
+                print("  %s %s pair %2d: editor %7.1f fps  bare %7.1f fps  ratio %.3f" % (
+                    mode, scene, index + 1, pair["editor"][0], pair["bare"][0],
+                    pair["editor"][0] / pair["bare"][0]), flush=True)
     finally:
-        watcher.close()
-
-    fps = (frames1 - frames0) / (t1 - t0)
-    result = {"fps": fps, "mapped": mapped_at - launch.started,
-              "cpu_us": 1e6 * (cpu1 - cpu0) / (frames1 - frames0)}
-    if kind == "editor" and first_output_at is not None:
-        # The first report is written at the start of frame 11.
-        result["first_frame"] = first_output_at - launch.started - 10 / fps
-    if kind == "bare":
-        final = FINAL.search(read(capture))
-        if final is None:
-            raise RuntimeError("the bare loop did not print its count")
-        result["first_frame"] = int(final.group(2)) / 1e9 - launch.started
-    return result
+        for contender in contenders.values():
+            try:
+                contender.close()
+            except Exception:
+                contender.launch.kill()
+                raise
+    return pairs
 
 
-def spread(values):
-    return "median %.1f, min %.1f, max %.1f" % (statistics.median(values), min(values),
-                                                max(values))
+def startup(x, programs, workdir, args):
+    """Launch to window mapped and launch to first swap, ms, for each program in turn."""
+    results = {kind: [] for kind in programs}
+    for run in range(args.startup_runs):
+        for kind in (["editor", "bare"] if run % 2 == 0 else ["bare", "editor"]):
+            contender = Contender(kind, [programs[kind]], "file", x, workdir, args)
+            deadline = time.monotonic() + 10
+            while contender.count.read()[0] == 0 and time.monotonic() < deadline:
+                time.sleep(0.005)
+            first_swap = contender.count.read()[1] / 1e9
+            started = contender.launch.started
+            results[kind].append((1000 * (contender.mapped_at - started),
+                                  1000 * (first_swap - started)))
+            contender.close()
+    return results
+
+
+def summary(values, digits=1):
+    values = sorted(values)
+    q1, _, q3 = statistics.quantiles(values, n=4) if len(values) > 1 else (values[0],) * 3
+    f = "%%.%df" % digits
+    return ("median " + f + ", min-max " + f + "-" + f + ", IQR " + f + "-" + f) % (
+        statistics.median(values), values[0], values[-1], q1, q3)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--editor", required=True)
     parser.add_argument("--bare", required=True)
-    parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--seconds", type=float, default=5.0)
-    parser.add_argument("--warmup", type=float, default=1.0)
-    parser.add_argument("--modes", default="file,tty")
+    parser.add_argument("--counter", required=True, help="the frame counter library to preload")
+    parser.add_argument("--pairs", type=int, default=120, help="slice pairs per comparison")
+    parser.add_argument("--slice", type=float, default=0.1, help="measured seconds per slice")
+    parser.add_argument("--settle", type=float, default=0.05,
+                        help="seconds a program runs after SIGCONT before its slice starts")
+    parser.add_argument("--modes", default="file,tty",
+                        help="where the editor's stdout goes: file, tty (a tmux pane) or null "
+                             "(/dev/null, which leaves out the cost of writing the report)")
+    parser.add_argument("--scenes", default="clear,collapsed,placed",
+                        help="what the bare loop draws beside the editor: clear, nothing (the "
+                             "editor draws its five collapsed triangles); collapsed, the same "
+                             "five collapsed triangles; placed, five placed triangles in both")
+    parser.add_argument("--lp-threads", type=int, default=0,
+                        help="LP_NUM_THREADS for llvmpipe; -1 leaves Mesa's default")
+    parser.add_argument("--no-pin", action="store_true",
+                        help="leave the scheduler free to place every process")
+    parser.add_argument("--split-cores", action="store_true",
+                        help="Xvfb on another core than the program, not on the same")
+    parser.add_argument("--startup-runs", type=int, default=5)
+    parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
+    if args.lp_threads < 0:
+        args.lp_threads = None
+    cpus = sorted(os.sched_getaffinity(0))
+    pinned = not args.no_pin and len(cpus) >= 2
+    args.program_cpu = cpus[-1] if pinned else None
     programs = {"editor": os.path.abspath(args.editor), "bare": os.path.abspath(args.bare)}
-    modes = args.modes.split(",")
+    args.counter = os.path.abspath(args.counter)
 
     print("machine: %d cores, %s; load average at start %s" % (
         os.cpu_count(), cpu_model(), " ".join(open("/proc/loadavg").read().split()[:3])))
-    results = {(kind, mode): [] for kind in programs for mode in modes}
-    ratios = {mode: [] for mode in modes}
-    cpu_ratios = {mode: [] for mode in modes}
+    print("LP_NUM_THREADS %s; %s; %d pairs of %.2f s slices (after %.2f s to settle)" % (
+        "default" if args.lp_threads is None else args.lp_threads,
+        ("program on cpu %d, Xvfb, tmux and this driver on the other" if args.split_cores
+         else "program and Xvfb on cpu %d, tmux and this driver on the other")
+        % args.program_cpu
+        if pinned else "no pinning", args.pairs, args.slice, args.settle), flush=True)
     workdir = tempfile.mkdtemp(prefix="triangle-bench-")
     try:
-        with XServer() as x:
-            for run in range(args.runs):
-                for mode in modes:
-                    order = ["editor", "bare"] if run % 2 == 0 else ["bare", "editor"]
-                    got = {}
-                    for kind in order:
-                        got[kind] = measure(kind, programs[kind], mode, x, workdir,
-                                            args.warmup, args.seconds)
-                        results[(kind, mode)].append(got[kind])
-                    ratio = got["editor"]["fps"] / got["bare"]["fps"]
-                    ratios[mode].append(ratio)
-                    cpu_ratio = got["bare"]["cpu_us"] / got["editor"]["cpu_us"]
-                    cpu_ratios[mode].append(cpu_ratio)
-                    print("run %d %-4s  editor %7.1f fps %6.1f cpu-us/frame  "
-                          "bare %7.1f fps %6.1f cpu-us/frame  ratio %.3f  cpu ratio %.3f" % (
-                              run + 1, mode, got["editor"]["fps"], got["editor"]["cpu_us"],
-                              got["bare"]["fps"], got["bare"]["cpu_us"], ratio, cpu_ratio),
-                          flush=True)
+        with XServer(screen=SCREEN) as x:
+            if pinned:
+                rest = set(cpus[:-1])
+                os.sched_setaffinity(0, rest)
+                pin(x.process.pid, rest if args.split_cores else {args.program_cpu})
+            for scene in args.scenes.split(","):
+                for mode in args.modes.split(","):
+                    pairs = compare(x, mode, scene, programs, workdir, args)
+                    report(mode, scene, pairs)
+            if args.startup_runs:
+                for kind, rows in startup(x, programs, workdir, args).items():
+                    print("start-up %s (stdout to a file, %d runs): launch to window mapped ms "
+                          "%s; launch to first frame ms %s" % (
+                              kind, len(rows), summary([r[0] for r in rows]),
+                              summary([r[1] for r in rows])))
     finally:
-        shutil.rmtree(workdir, ignore_errors=True)
-
+        for path in glob.glob(os.path.join(workdir, "*")):
+            os.remove(path)
+        os.rmdir(workdir)
     print("load average at end %s" % " ".join(open("/proc/loadavg").read().split()[:3]))
-    ok = True
-    for mode in modes:
-        editor = [r["fps"] for r in results[("editor", mode)]]
-        bare = [r["fps"] for r in results[("bare", mode)]]
-        median_ratio = statistics.median(ratios[mode])
-        met = median_ratio >= 0.98
-        ok = ok and met
-        print("%s: editor fps %s; bare fps %s" % (mode, spread(editor), spread(bare)))
-        print("%s: ratio editor/bare median %.3f, min %.3f, max %.3f (%d runs) -> %s" % (
-            mode, median_ratio, min(ratios[mode]), max(ratios[mode]), len(ratios[mode]),
-            "target 0.98 met" if met else "below target 0.98"))
-        print("%s: CPU time per frame, editor %s us; bare %s us; ratio bare/editor median "
-              "%.3f, min %.3f, max %.3f" % (
-                  mode, spread([r["cpu_us"] for r in results[("editor", mode)]]),
-                  spread([r["cpu_us"] for r in results[("bare", mode)]]),
-                  statistics.median(cpu_ratios[mode]), min(cpu_ratios[mode]),
-                  max(cpu_ratios[mode])))
-    for kind in programs:
-        rows = results[(kind, "file")] if "file" in modes else []
-        mapped = [1000 * r["mapped"] for r in rows]
-        first = [1000 * r["first_frame"] for r in rows if "first_frame" in r]
-        if mapped:
-            print("start-up %s (stdout to file): launch to window mapped ms %s; "
-                  "launch to first frame ms %s" % (kind, spread(mapped),
-                                                   spread(first) if first else "n/a"))
     return 0
+
+
+def report(mode, scene, pairs):
+    ratio = [p["editor"][0] / p["bare"][0] for p in pairs]
+    cpu_ratio = [p["editor"][1] / p["bare"][1] for p in pairs]
+    print("%s, %s scene (%d pairs):" % ({"file": "stdout to a file", "tty": "stdout to tmux",
+                                         "null": "stdout to /dev/null"}[mode], scene,
+                                        len(pairs)))
+    for kind in ("editor", "bare"):
+        print("  %-6s fps %s; program CPU us/frame %s; Xvfb us/frame %s%s" % (
+            kind, summary([p[kind][0] for p in pairs]), summary([p[kind][1] for p in pairs]),
+            summary([p[kind][2] for p in pairs]),
+            "; tmux us/frame %s" % summary([p[kind][3] for p in pairs]) if mode == "tty"
+            else ""))
+    low, high = median_interval(ratio)
+    print("  fps ratio editor/bare %s; 95%% confidence interval of the median %.3f-%.3f" % (
+        summary(ratio, 3), low, high))
+    print("  program CPU per frame ratio editor/bare %s" % summary(cpu_ratio, 3), flush=True)
+
+
+def median_interval(values):
+    """Distribution-free 95 % confidence interval of the median: the order statistics whose
+    ranks lie 1.96 standard deviations of a binomial(n, 1/2) either side of the middle."""
+    values = sorted(values)
+    n = len(values)
+    half_width = 1.96 * n ** 0.5 / 2
+    low = max(0, int(n / 2 - half_width))
+    high = min(n - 1, int(n / 2 + half_width + 1) - 1)
+    return values[low], values[high]
 
 
 def cpu_model():
