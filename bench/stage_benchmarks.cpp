@@ -3,34 +3,13 @@
 #include <benchmark/benchmark.h>
 
 #include <fstream>
-#include <iostream>
-#include <streambuf>
 
-#include "editor/placement.h"
-#include "editor/triangle_set.h"
-#include "fakes/fakes.h"
-#include "status/status_report.h"
+#include "test_support.h"
 
 namespace {
 
-// Accepts and discards everything: the report's formatting cost without any write.
-class NullBuffer : public std::streambuf {
- protected:
-  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
-// Sends std::cout somewhere else for as long as it lives.
-class RedirectedStdout {
- public:
-  explicit RedirectedStdout(std::streambuf* target) : previous_(std::cout.rdbuf(target)) {}
-  ~RedirectedStdout() { std::cout.rdbuf(previous_); }
-  RedirectedStdout(const RedirectedStdout&) = delete;
-  RedirectedStdout& operator=(const RedirectedStdout&) = delete;
-
- private:
-  std::streambuf* previous_;
-};
+using test::NullBuffer;
+using test::RedirectedStdout;
 
 // A program state like one met in use: every triangle placed with coordinates that print
 // with several digits, none selected, idle input.

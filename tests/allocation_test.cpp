@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <new>
-#include <streambuf>
 
 #include "test_support.h"
 
@@ -18,13 +17,6 @@ void* allocate(std::size_t size) {
   if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
   throw std::bad_alloc();
 }
-
-// Accepts and discards everything, without a buffer that could grow.
-class NullBuffer : public std::streambuf {
- protected:
-  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
 
 }  // namespace
 
@@ -40,20 +32,20 @@ namespace {
 TEST(Allocation, NoStageAllocatesOverManyFramesIncludingReports) {
   test::resetProgram();
   fake::recording = false;
-  NullBuffer sink;
-  std::streambuf* previous = std::cout.rdbuf(&sink);
-
   const fake::Input frames[] = {test::at(0, 0, {GLFW_KEY_2}), test::at(100, 50),
                                 test::pressedAt(200, 300), test::at(-50, 700),
                                 test::pressedAt(600, 10)};
-  counting = true;
-  for (int frame = 0; frame < 20000; ++frame) {
-    reportStatus();
-    drawTriangles();
-    test::placementFrame(frames[frame % 5]);
+  {
+    test::NullBuffer sink;
+    test::RedirectedStdout redirect(&sink);
+    counting = true;
+    for (int frame = 0; frame < 20000; ++frame) {
+      reportStatus();
+      drawTriangles();
+      test::placementFrame(frames[frame % 5]);
+    }
+    counting = false;
   }
-  counting = false;
-  std::cout.rdbuf(previous);
 
   EXPECT_EQ(allocations, 0);
 }

@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <iostream>
 #include <sstream>
+#include <streambuf>
 #include <string>
 
 #include "editor/placement.h"
@@ -58,19 +59,33 @@ inline int runEditor() {
   return editorMain(1, argv);
 }
 
+// Accepts and discards everything, without a buffer that could grow.
+class NullBuffer : public std::streambuf {
+ protected:
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// Sends std::cout to `target` for as long as it lives.
+class RedirectedStdout {
+ public:
+  explicit RedirectedStdout(std::streambuf* target) : previous_(std::cout.rdbuf(target)) {}
+  ~RedirectedStdout() { std::cout.rdbuf(previous_); }
+  RedirectedStdout(const RedirectedStdout&) = delete;
+  RedirectedStdout& operator=(const RedirectedStdout&) = delete;
+
+ private:
+  std::streambuf* previous_;
+};
+
 // Sends std::cout into a string for as long as it lives.
 class CapturedStdout {
  public:
-  CapturedStdout() : previous_(std::cout.rdbuf(buffer_.rdbuf())) {}
-  ~CapturedStdout() { std::cout.rdbuf(previous_); }
-  CapturedStdout(const CapturedStdout&) = delete;
-  CapturedStdout& operator=(const CapturedStdout&) = delete;
-
   std::string text() const { return buffer_.str(); }
 
  private:
   std::ostringstream buffer_;
-  std::streambuf* previous_;
+  RedirectedStdout redirect_{buffer_.rdbuf()};
 };
 
 }  // namespace test
