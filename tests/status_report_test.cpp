@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ const char kUntouched[] =
     "nowRendered = 4 | 0: x0y0 1: x0y0 2: x0y0\n"
     "-1\n";
 
-TEST_F(StatusReport, FirstReportComesInFrameElevenAndShowsTheStartState) {
+TEST_F(StatusReport, FirstReportComesInFrameElevenShowingTheStartStateLineByLine) {
   test::CapturedStdout out;
   for (int frame = 1; frame <= 10; ++frame) {
     reportStatus();
@@ -42,6 +43,15 @@ TEST_F(StatusReport, FirstReportComesInFrameElevenAndShowsTheStartState) {
   EXPECT_EQ(out.text(), kUntouched);
   EXPECT_EQ(fake::calls, std::vector<std::string>{"clearConsole()"});
   EXPECT_EQ(frameCounter, 0);
+
+  // Each line is flushed as soon as it ends, so a reader of a file or pipe never waits for a
+  // line the editor has written, nor sees half of one.
+  std::vector<std::size_t> lineEnds;
+  for (std::size_t end = out.text().find('\n'); end != std::string::npos;
+       end = out.text().find('\n', end + 1)) {
+    lineEnds.push_back(end + 1);
+  }
+  EXPECT_EQ(out.flushedLengths(), lineEnds);
 }
 
 TEST_F(StatusReport, ReportsEveryEleventhFrame) {

@@ -2,11 +2,13 @@
 // capture of standard output.
 #pragma once
 
+#include <cstddef>
 #include <initializer_list>
 #include <iostream>
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <vector>
 
 #include "editor/placement.h"
 #include "editor/triangle_set.h"
@@ -78,14 +80,24 @@ class RedirectedStdout {
   std::streambuf* previous_;
 };
 
-// Sends std::cout into a string for as long as it lives.
+// Sends std::cout into a string for as long as it lives, and notes how long the text was at
+// each flush of the stream (std::endl and std::flush sync its buffer).
 class CapturedStdout {
  public:
   std::string text() const { return buffer_.str(); }
+  const std::vector<std::size_t>& flushedLengths() const { return buffer_.flushedLengths; }
 
  private:
-  std::ostringstream buffer_;
-  RedirectedStdout redirect_{buffer_.rdbuf()};
+  struct FlushNotingBuffer : std::stringbuf {
+    FlushNotingBuffer() : std::stringbuf(std::ios::out) {}
+    int sync() override {
+      flushedLengths.push_back(str().size());
+      return 0;
+    }
+    std::vector<std::size_t> flushedLengths;
+  };
+  FlushNotingBuffer buffer_;
+  RedirectedStdout redirect_{&buffer_};
 };
 
 }  // namespace test
