@@ -2,9 +2,11 @@
 """Runs the x86-64 Windows build under Wine in a private Xvfb and Wine prefix, places a
 triangle with a real key press and three real clicks, and checks the result in the window's
 pixels and in the console report, then closes the window as a window manager would and checks
-the exit status.
+the exit status. The prefix's command processor is comspec-probe.exe, which marks each command
+it runs in the output, so the test also sees that every report comes right after one "cls".
 
-Usage: wine_e2e.py path/to/triangle-editor.exe
+Usage: wine_e2e.py path/to/triangle-editor.exe (comspec-probe.exe beside it, as
+scripts/build-windows leaves it)
 Needs Xvfb, wine64 and python3-xlib (scripts/install-deps windows).
 """
 import os
@@ -35,6 +37,11 @@ EMPTY = "0: x0y0 1: x0y0 2: x0y0"
 INSIDE = [(320, 200), (200, 130), (440, 130), (320, 340)]
 OUTSIDE = [(320, 110), (150, 200), (490, 200), (320, 370), (5, 5), (635, 475)]
 TRIANGLE_AREA = 320 * 240 // 2
+# The line comspec-probe.exe writes for each command it runs, and where Wine finds it.
+PROBE_MARK = "comspec-probe: "
+CLEAR = PROBE_MARK + "/c cls"
+PROBE_KEY = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
+PROBE_PATH = r"C:\comspec-probe.exe"
 
 
 class Failure(AssertionError):
@@ -44,8 +51,8 @@ class Failure(AssertionError):
 class ReportReader:
     """Follows the program's standard output and keeps the last complete six-line report.
 
-    Wine writes CRLF line ends and each "cls" runs cmd.exe, which may add bytes of its own, so
-    lines are cleaned of escape sequences and control characters before matching."""
+    Wine writes CRLF line ends, so lines are cleaned of escape sequences and control characters
+    before matching; the probe's lines are skipped (check_clears sees to them)."""
 
     LINE = [re.compile(rf"nowRendered = {i} \| 0: \S+ 1: \S+ 2: \S+$") for i in range(5)]
     SELECTION = re.compile(r"-?\d+$")
@@ -62,15 +69,30 @@ class ReportReader:
         *complete, self.pending = self.pending.split(b"\n")
         for raw in complete:
             text = re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", raw.decode("latin-1"))
+            if text.startswith(PROBE_MARK):
+                continue
             self.window = (self.window + [re.sub(r"[\x00-\x1f\x7f]", "", text)])[-6:]
             if len(self.window) == 6 and self.is_report(self.window):
                 self.count += 1
                 self.last = list(self.window)
         return self.last
 
-    def is_report(self, lines):
-        return (all(self.LINE[i].match(lines[i]) for i in range(5))
-                and self.SELECTION.match(lines[5]) is not None)
+    @classmethod
+    def is_report(cls, lines):
+        return (all(cls.LINE[i].match(lines[i]) for i in range(5))
+                and cls.SELECTION.match(lines[5]) is not None)
+
+
+def check_clears(path):
+    """The whole output is reports, each right after one run of the command processor with
+    "/c cls": a clear before every report, none inside one and no other command."""
+    with open(path, "rb") as f:
+        lines = f.read().decode("latin-1").splitlines()
+    for start in range(0, max(len(lines), 1), 7):
+        block = lines[start:start + 7]
+        if len(block) != 7 or block[0] != CLEAR or not ReportReader.is_report(block[1:]):
+            raise Failure(f"line {start + 1} on: {block}, expected {CLEAR!r} and a report")
+    return len(lines) // 7
 
 
 def expected_report(triangle_text, selected):
@@ -100,9 +122,17 @@ def main():
     env = dict(server.environment(), WINEPREFIX=os.path.join(scratch, "prefix"),
                WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
     output_path = os.path.join(scratch, "stdout.txt")
+    probe = os.path.join(os.path.dirname(exe), "comspec-probe.exe")
     program = None
     reader = None
     try:
+        if not os.path.isfile(probe):
+            raise Failure(f"{probe} does not exist: run scripts/build-windows first")
+        # This also creates the prefix. A Unix COMSPEC does not reach Wine; the registry does.
+        subprocess.run([wine, "reg", "add", PROBE_KEY, "/v", "ComSpec", "/d", PROBE_PATH, "/f"],
+                       env=env, check=True, capture_output=True, timeout=START_TIMEOUT)
+        subprocess.run([wineserver, "-w"], env=env, timeout=STEP_TIMEOUT)
+        shutil.copy(probe, os.path.join(env["WINEPREFIX"], "drive_c"))
         with open(output_path, "wb") as output:
             program = Editor(server, exe, stdout=output, command_prefix=[wine], env=env)
         reader = ReportReader(output_path)
@@ -182,7 +212,8 @@ def main():
             raise Failure("the program did not exit after WM_DELETE_WINDOW") from None
         if status != 0:
             raise Failure(f"exit status {status} after WM_DELETE_WINDOW, expected 0")
-        print(f"ok: {reader.count} reports; last:\n" + "\n".join(reader.poll()))
+        cleared = check_clears(output_path)
+        print(f"ok: {cleared} reports, each after one clear; last:\n" + "\n".join(reader.poll()))
         return 0
     except AssertionError as failure:  # Failure, and the harness's waits and checks
         print(f"FAIL: {failure}")
