@@ -3,8 +3,14 @@
 set(CMAKE_SYSTEM_NAME Windows)
 string(REGEX REPLACE "-.*" "" CMAKE_SYSTEM_PROCESSOR "${MINGW_TRIPLET}")
 
-set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc)
-set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++)
+# The compilers' default thread model, win32, builds the editor. MINGW_THREAD_MODEL=posix picks
+# Debian's posix-model twins, whose runtime has the std::mutex that GoogleTest needs.
+if(MINGW_THREAD_MODEL)
+  set(_mingw_compiler_suffix -${MINGW_THREAD_MODEL})
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MINGW_THREAD_MODEL)
+set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc${_mingw_compiler_suffix})
+set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++${_mingw_compiler_suffix})
 set(CMAKE_RC_COMPILER ${MINGW_TRIPLET}-windres)
 
 # Libraries, headers and packages come from the target's tree and from the prefixes given in
