@@ -22,7 +22,14 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # The compiler's own runtime (libgcc, libstdc++, winpthread) goes into the executable, so that
-# it needs nothing beyond the DLLs every Windows has.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# it needs nothing beyond the DLLs every Windows has. The PE header's time stamp stays 0 rather
+# than the time of linking, so that a release built twice is the same file.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
+# Paths under the checkout (the editor's sources, GLFW's source and build trees in build/) are
+# written relative to it wherever the compiler records one, so the checkout's location leaves
+# no trace in the executable.
+get_filename_component(_checkout "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+set(CMAKE_C_FLAGS_INIT "-ffile-prefix-map=${_checkout}/=")
+set(CMAKE_CXX_FLAGS_INIT "-ffile-prefix-map=${_checkout}/=")
 # Release executables ship without symbols.
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")

@@ -1,7 +1,7 @@
 # Drives the real triangle-editor under a private Xvfb: starts the server and the program, sends
 # XTest input, reads the screen back, parses the status report and always cleans up after itself.
-# The end-to-end tests, the input storm, the screenshot, the Wine test and the measuring scripts
-# (scripts/lib) all drive X through this one module.
+# The end-to-end tests, the input storm, the screenshot, the Wine test, the release test and the
+# measuring scripts (scripts/lib) all drive X through this one module.
 import atexit
 import ctypes
 import os

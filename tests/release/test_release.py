@@ -1,0 +1,150 @@
+#!/usr/bin/env python3
+"""Releases the checkout's last commit twice, from two clones at different paths with different
+file dates, umasks and time zones, and checks what scripts/release leaves in dist/: the same
+bytes from both; the zips' exact contents, their executables' PE type and version resource;
+the Debian package's metadata; and that the packaged binary, unpacked, runs in Xvfb.
+
+Usage: test_release.py SOURCE_DIR
+"""
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+sys.path.insert(0, os.path.join(HERE, "..", "windows"))
+from harness import Editor, XServer  # noqa: E402
+from pe_headers import TARGETS, parse_pe  # noqa: E402
+
+SOURCE = None  # the checkout to clone, from the command line
+VS_FIXEDFILEINFO_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
+
+
+def run(command, cwd, **kwargs):
+    result = subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, text=True, **kwargs)
+    if result.returncode != 0:
+        raise AssertionError(f"{command} in {cwd} exited with {result.returncode}:\n"
+                             + result.stdout[-4000:])
+    return result.stdout
+
+
+def release(checkout, umask, timezone, file_time=None):
+    """Clones the source into checkout, releases there and returns its dist folder."""
+    run(["git", "clone", "--quiet", SOURCE, checkout], cwd="/")
+    if file_time is not None:
+        for directory, _, files in os.walk(checkout):
+            for name in files:
+                os.utime(os.path.join(directory, name), (file_time, file_time),
+                         follow_symlinks=False)
+    env = dict(os.environ, TZ=timezone)
+    env.pop("SOURCE_DATE_EPOCH", None)
+    print(f"releasing in {checkout}", flush=True)
+    run(["scripts/release"], cwd=checkout, env=env, preexec_fn=lambda: os.umask(umask))
+    return os.path.join(checkout, "dist")
+
+
+class Release(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        with open(os.path.join(SOURCE, "CMakeLists.txt")) as f:
+            cls.version = re.search(r"project\([^)]*\bVERSION\s+([0-9.]+)", f.read()).group(1)
+        cls.deb_arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True,
+                                      text=True, check=True).stdout.strip()
+        cls.work = tempfile.mkdtemp(prefix="triangle-release-")
+        try:
+            cls.first = release(os.path.join(cls.work, "a", "triangle-editor"), 0o022, "UTC")
+            # The second clone sits deeper under another name, its files dated years back.
+            cls.second = release(os.path.join(cls.work, "second", "place", "checkout"), 0o077,
+                                 "Pacific/Auckland", file_time=1e9)
+        except BaseException:
+            shutil.rmtree(cls.work, ignore_errors=True)
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def artefact(self, name):
+        return os.path.join(self.first, name)
+
+    def test_both_releases_hold_the_same_files_byte_for_byte(self):
+        names = sorted(os.listdir(self.first))
+        self.assertEqual(names, sorted([
+            f"triangle-editor-{self.version}-windows-i686.zip",
+            f"triangle-editor-{self.version}-windows-x86_64.zip",
+            f"triangle-editor_{self.version}_{self.deb_arch}.deb", "SHA256SUMS"]))
+        self.assertEqual(sorted(os.listdir(self.second)), names)
+        differing = []
+        for name in names:
+            with open(os.path.join(self.first, name), "rb") as a, \
+                    open(os.path.join(self.second, name), "rb") as b:
+                if a.read() != b.read():
+                    differing.append(name)
+        self.assertEqual(differing, [], "artefacts that differ between the two releases")
+        run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=self.first)
+
+    def test_zips_hold_the_executable_readme_and_licences(self):
+        for arch in ("i686", "x86_64"):
+            with self.subTest(arch=arch):
+                folder = f"triangle-editor-{self.version}-windows-{arch}"
+                with zipfile.ZipFile(self.artefact(folder + ".zip")) as archive:
+                    self.assertEqual(sorted(archive.namelist()), sorted(
+                        f"{folder}/{name}" for name in (
+                            "triangle-editor.exe", "README.txt", "licenses/GLFW.txt",
+                            "licenses/MinGW-w64-runtime.txt", "licenses/GCC-runtime.txt",
+                            "licenses/GPL-3.txt")))
+                    readme = archive.read(f"{folder}/README.txt")
+                    exe = archive.read(f"{folder}/triangle-editor.exe")
+                    glfw = archive.read(f"{folder}/licenses/GLFW.txt")
+                self.assertNotIn(b"\n", readme.replace(b"\r\n", b""), "README.txt needs CRLF")
+                self.assertIn(self.version.encode(), readme)
+                self.assertIn(b"Camilla L\xc3\xb6wy", glfw)  # GLFW's copyright holder
+                magic, machine, _, _, _ = parse_pe(exe)
+                self.assertEqual((magic, machine), TARGETS[arch][:2])
+                self.check_version_resource(exe)
+
+    def check_version_resource(self, exe):
+        numbers = [int(n) for n in (self.version.split(".") + ["0"] * 4)[:4]]
+        packed = (numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3])
+        at = exe.find(VS_FIXEDFILEINFO_SIGNATURE)
+        self.assertGreaterEqual(at, 0, "no VS_FIXEDFILEINFO in the executable")
+        file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<4I", exe, at + 8)
+        self.assertEqual(((file_ms, file_ls), (product_ms, product_ls)), (packed, packed))
+        for key in ("FileVersion", "ProductVersion"):
+            # A String entry: its key, then padding to 32 bits, then its value, all UTF-16.
+            entry = re.escape((key + "\0").encode("utf-16-le")) + b"(?:\0\0)?" + re.escape(
+                (self.version + "\0").encode("utf-16-le"))
+            self.assertRegex(exe, entry, f"no {key} {self.version} in the version resource")
+
+    def test_debian_package_names_the_version_depends_on_glfw_and_runs(self):
+        deb = self.artefact(f"triangle-editor_{self.version}_{self.deb_arch}.deb")
+        fields = run(["dpkg-deb", "--field", deb, "Package", "Version", "Architecture",
+                      "Depends"], cwd=self.work)
+        self.assertIn("Package: triangle-editor\n", fields)
+        self.assertIn(f"Version: {self.version}\n", fields)
+        self.assertIn(f"Architecture: {self.deb_arch}\n", fields)
+        self.assertRegex(fields, r"Depends: .*\blibglfw3\b")
+        contents = run(["dpkg-deb", "--contents", deb], cwd=self.work)
+        for path in ("./usr/bin/triangle-editor", "./usr/share/doc/triangle-editor/copyright",
+                     "./usr/share/doc/triangle-editor/README.md"):
+            self.assertIn(path, contents)
+
+        unpacked = os.path.join(self.work, "unpacked")
+        run(["dpkg", "-x", deb, unpacked], cwd=self.work)
+        with XServer() as x, Editor(x, os.path.join(unpacked, "usr/bin/triangle-editor")) as editor:
+            editor.find_window()
+            self.assertEqual(editor.close_and_wait(), 0)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        sys.exit(f"usage: {sys.argv[0]} SOURCE_DIR [unittest arguments]")
+    SOURCE = os.path.abspath(sys.argv[1])
+    unittest.main(argv=[sys.argv[0], *sys.argv[2:]], verbosity=2)
