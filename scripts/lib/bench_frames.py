@@ -108,7 +108,8 @@ class Launch:
         self.status_file = os.path.join(workdir, name + ".status")
         command = "%s; echo $? > %s" % (shlex.join(argv), shlex.quote(self.status_file))
         subprocess.run(self.tmux + ["new-session", "-d", "-s", "bench", "-x", "80", "-y", "24",
-                                    "-e", "DISPLAY=" + env["DISPLAY"], command],
+                                    "-e", "DISPLAY=" + env["DISPLAY"],
+                                    "-e", "XDG_RUNTIME_DIR=" + env["XDG_RUNTIME_DIR"], command],
                        check=True, cwd=workdir)
         self.server_pid = int(self.tmux_format("#{pid}"))
         shell = int(self.tmux_format("#{pane_pid}"))

@@ -183,6 +183,7 @@ class XServer(_Closing):
         finally:
             os.close(read_end)
         self.name = f":{self.number}"
+        self.runtime_dir = tempfile.mkdtemp(prefix="triangle-runtime-")  # mode 0700
         self.display = xdisplay.Display(self.name)
         self.screen = self.display.screen()
         self.root = self.screen.root
@@ -202,9 +203,17 @@ class XServer(_Closing):
                 text += chunk
         return int(text.strip())
 
+    def session_variables(self):
+        """What a desktop session gives a program: this display, and a runtime directory, here
+        an empty one of the server's own. GLFW 3.4 tries Wayland before X11: with no
+        XDG_RUNTIME_DIR, libwayland writes "error: XDG_RUNTIME_DIR is invalid or not set in the
+        environment." to stderr, and with the desktop's own it would reach a real compositor.
+        In an empty one it finds no compositor, says nothing, and GLFW takes this display."""
+        return {"DISPLAY": self.name, "XDG_RUNTIME_DIR": self.runtime_dir}
+
     def environment(self):
         env = dict(os.environ)
-        env["DISPLAY"] = self.name
+        env.update(self.session_variables())
         env.pop("WAYLAND_DISPLAY", None)
         return env
 
@@ -214,6 +223,7 @@ class XServer(_Closing):
         except Exception:
             pass
         stop_process(self.process)
+        shutil.rmtree(self.runtime_dir, ignore_errors=True)
 
     # --- input ---------------------------------------------------------------------------
 

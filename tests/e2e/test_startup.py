@@ -1,5 +1,7 @@
 # Start-up and shut-down of the real editor: refusing to start without a usable display, the
-# window it opens, and the clean exit on a close request.
+# window it opens, and the clean exit on a close request, all without a word on stderr. The
+# editor runs in the environment of XServer.session_variables: with no XDG_RUNTIME_DIR at all,
+# GLFW 3.4's attempt at Wayland makes libwayland print a line of its own.
 import subprocess
 
 from harness import (BLACK, CLIENT_HEIGHT, CLIENT_WIDTH, STARTUP_TIMEOUT, WINDOW_TITLE,
@@ -15,6 +17,7 @@ class StartupFailures(EditorTestCase):
         stdout, stderr = process.communicate(timeout=STARTUP_TIMEOUT)
         self.assertEqual(process.returncode, 255, f"stderr: {stderr!r}")
         self.assertEqual(stdout, b"", "nothing may be printed when no window could be opened")
+        self.assertEqual(stderr, b"", "nothing may be printed when no window could be opened")
 
     def test_without_a_display_exits_255_silently(self):
         env = self.server.environment()
@@ -44,6 +47,7 @@ class Window(EditorTestCase):
         wait_for(all_black, what="an all-black client area")
         self.assertTrue(editor.is_running())
         self.assertEqual(editor.close_and_wait(), 0)
+        self.assertEqual(editor.stderr_text(), "", "the editor writes nothing to stderr")
 
 
 if __name__ == "__main__":

@@ -29,7 +29,9 @@ class Terminal(EditorTestCase):
         # A socket of its own in the test's directory, so that nothing is left behind.
         self.socket = self.path("tmux")
         status_file = self.path("status")
-        script = (f"DISPLAY={self.server.name} {shlex.join(editor_command(self.exe))}; "
+        session = " ".join(f"{name}={shlex.quote(value)}"
+                           for name, value in self.server.session_variables().items())
+        script = (f"{session} {shlex.join(editor_command(self.exe))}; "
                   f"echo $? > {shlex.quote(status_file)}")
         # The shell waits for the editor to record its exit status.
         self.tmux("new-session", "-d", "-x", str(COLUMNS), "-y", str(ROWS), "sh", "-c", script)
