@@ -28,6 +28,14 @@ const Calls kDrawUntouched = [] {
 const Calls kIdlePlacement = {"glfwGetKey(win,49)", "glfwGetKey(win,50)", "glfwGetKey(win,51)",
                               "glfwGetKey(win,52)", "glfwGetKey(win,53)"};
 
+// The hint made before the window where GLFW can scale a framebuffer by itself (3.4 on Wayland):
+// the framebuffer keeps the window's size, so the picture fills the window at any output scale.
+const Calls kHints = {
+#ifdef GLFW_SCALE_FRAMEBUFFER
+    "glfwWindowHint(0x2200d,0)",
+#endif
+};
+
 Calls concat(std::initializer_list<Calls> parts) {
   Calls all;
   for (const Calls& part : parts) all.insert(all.end(), part.begin(), part.end());
@@ -42,8 +50,10 @@ TEST_F(FrameLoop, OneFrameMakesEveryCallInOrderAndEndsWithZero) {
   EXPECT_EQ(test::runEditor(), 0);
 
   const Calls expected = concat({
-      {"prepareConsole()", "glfwInit()", "glfwCreateWindow(640,480,Hello World,null,null)",
-       "glfwMakeContextCurrent(win)", "glfwWindowShouldClose(win)", "glClear(0x4000)"},
+      {"prepareConsole()", "glfwInit()"},
+      kHints,
+      {"glfwCreateWindow(640,480,Hello World,null,null)", "glfwMakeContextCurrent(win)",
+       "glfwWindowShouldClose(win)", "glClear(0x4000)"},
       kDrawUntouched,
       {"glfwSwapBuffers(win)", "glfwPollEvents()"},
       kIdlePlacement,
@@ -63,8 +73,9 @@ TEST_F(FrameLoop, EveryFrameRunsItsStagesInTheSameOrder) {
                               {"glfwSwapBuffers(win)", "glfwPollEvents()"},
                               kIdlePlacement});
   const Calls expected =
-      concat({{"prepareConsole()", "glfwInit()", "glfwCreateWindow(640,480,Hello World,null,null)",
-               "glfwMakeContextCurrent(win)"},
+      concat({{"prepareConsole()", "glfwInit()"},
+              kHints,
+              {"glfwCreateWindow(640,480,Hello World,null,null)", "glfwMakeContextCurrent(win)"},
               frame,
               frame,
               frame,
@@ -85,8 +96,24 @@ TEST_F(FrameLoop, FailedWindowCreationTerminatesOnceAndEndsWithMinusOne) {
 
   EXPECT_EQ(test::runEditor(), -1);
   EXPECT_EQ(fake::calls,
-            (Calls{"prepareConsole()", "glfwInit()",
-                   "glfwCreateWindow(640,480,Hello World,null,null)", "glfwTerminate()"}));
+            concat({{"prepareConsole()", "glfwInit()"},
+                    kHints,
+                    {"glfwCreateWindow(640,480,Hello World,null,null)", "glfwTerminate()"}}));
+}
+
+TEST_F(FrameLoop, TheFramebufferKeepsTheWindowsSizeOnlyWhereGlfwCouldScaleIt) {
+  fake::polls = {test::at(1, 1)};
+
+  EXPECT_EQ(test::runEditor(), 0);
+
+  // GLFW 3.4 asks for an unscaled framebuffer, before the window; 3.3 sets no hint at all,
+  // and no GLFW sets one again while the window is open.
+  EXPECT_EQ(fake::callsStartingWith("glfwWindowHint"), kHints);
+#ifdef GLFW_SCALE_FRAMEBUFFER
+  const auto hint = std::find(fake::calls.begin(), fake::calls.end(), kHints[0]);
+  ASSERT_NE(hint, fake::calls.end());
+  EXPECT_EQ(*(hint + 1), "glfwCreateWindow(640,480,Hello World,null,null)");
+#endif
 }
 
 TEST_F(FrameLoop, CloseRequestStillLetsThatFramesPlacementRun) {

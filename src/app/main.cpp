@@ -28,10 +28,18 @@ void runFrame(GLFWwindow* window) {
 int main(int /*argc*/, char** /*argv*/) {
   prepareConsole();
 
-  // Set up the library, the window and its context; library defaults throughout.
+  // Set up the library, the window and its context; library defaults throughout but one.
   if (glfwInit() == GLFW_FALSE) {
     return -1;
   }
+  // On a Wayland output scaled by 2, GLFW 3.4 gives the window a 1280 x 960 framebuffer after
+  // its first frame, while the viewport keeps 640 x 480: the picture would fill a quarter of the
+  // window, away from the cursor. A framebuffer of the window's own 640 x 480, which the
+  // compositor scales, keeps the picture filling it at any scale. X11 and Windows ignore the
+  // hint: their framebuffers always have the window's size. GLFW 3.3 lacks it.
+#ifdef GLFW_SCALE_FRAMEBUFFER
+  glfwWindowHint(GLFW_SCALE_FRAMEBUFFER, GLFW_FALSE);
+#endif
   GLFWwindow* window =
       glfwCreateWindow(WINDOW_WIDTH, WINDOW_HEIGHT, WINDOW_TITLE, nullptr, nullptr);
   if (window == nullptr) {

@@ -53,6 +53,14 @@ void glfwTerminate(void) {
   record([] { return std::string("glfwTerminate()"); });
 }
 
+void glfwWindowHint(int hint, int value) {
+  record([&] {
+    std::ostringstream call;
+    call << "glfwWindowHint(0x" << std::hex << hint << "," << std::dec << value << ")";
+    return call.str();
+  });
+}
+
 GLFWwindow* glfwCreateWindow(int width, int height, const char* title, GLFWmonitor* monitor,
                              GLFWwindow* share) {
   record([&] {
