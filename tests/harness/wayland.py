@@ -1,98 +1,77 @@
 # The display interface over a private headless sway: the editor as a native Wayland client,
-# real input from a virtual keyboard and pointer (tests/wayland/virtual_input.c) and screenshots
-# by grim, at any output scale.
+# real input from a virtual keyboard and pointer (tests/wayland/virtual_input.c), screenshots by
+# grim, at any output scale.
 import json
 import os
 import shutil
 import subprocess
 import tempfile
 
-from harness.common import (STARTUP_TIMEOUT, EditorExited, HarnessError, die_with_parent,
-                            stop_process, wait_for)
+from harness.common import STARTUP_TIMEOUT, EditorExited, HarnessError, die_with_parent, \
+    stop_process, wait_for
 from harness.display import Display, Window
 from harness.picture import Picture
 
-WINDOW_TITLE = "Hello World"
 LAYOUT = (800, 600)  # the output in layout units, whatever its scale
-
-# Floating keeps the window at the size it asks for; no border, so the client area is the window;
-# the pointer, drawn into the output's pixels, hides once it rests, so screenshots are clean.
+# Floating keeps the window at the size it asks for, without a border; the pointer, drawn into
+# the output's pixels, hides once it rests, so screenshots show the window alone.
 CONFIG = """xwayland disable
 seat * hide_cursor 100
 default_border none
-default_floating_border none
-for_window [title="{title}"] floating enable
-output HEADLESS-1 resolution {width}x{height} scale {scale}
+for_window [title="Hello World"] floating enable
+output HEADLESS-1 resolution {}x{} scale {}
 """
 
 
 class Sway(Display):
-    """A headless sway with one output, `scale` physical pixels per layout unit. `input_client`
-    is the virtual_input executable."""
+    """A headless sway with one output of `scale` physical pixels per layout unit; input comes
+    from the virtual_input executable `input_client`."""
 
-    # The cursor reaches the client in 1/256 units, and the report shows it in NDC.
-    cursor_tolerance = 1.0 / 256 / 240 + 1e-6
+    # The client gets the cursor in 1/256 units; the report shows it divided by 320 or 240.
+    cursor_tolerance = 1 / 256 / 240 + 1e-6
 
     def __init__(self, input_client, scale=1):
-        self.scale = scale
-        self.runtime_dir = tempfile.mkdtemp(prefix="triangle-wayland-")  # mode 0700
-        self.sway = self.input = None
+        self.scale, self.sway, self.input = scale, None, None
+        self.dir = tempfile.mkdtemp(prefix="triangle-wayland-")  # mode 0700
+        self.env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        self.env["XDG_RUNTIME_DIR"] = self.dir
         try:
-            self._start(input_client)
+            with open(os.path.join(self.dir, "config"), "w") as f:
+                f.write(CONFIG.format(LAYOUT[0] * scale, LAYOUT[1] * scale, scale))
+            self.sway = subprocess.Popen(
+                ["sway", "--config", f.name], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL, preexec_fn=die_with_parent, env=dict(
+                    self.env, WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1",
+                    WLR_RENDERER="pixman"))
+            wait_for(self._ready, STARTUP_TIMEOUT, what="sway's sockets and output")
+            self.input = subprocess.Popen([input_client], stdin=subprocess.PIPE, text=True,
+                                          stdout=subprocess.PIPE, env=self.environment(),
+                                          preexec_fn=die_with_parent)
         except BaseException:
             self.close()
             raise
 
-    def _start(self, input_client):
-        config = os.path.join(self.runtime_dir, "config")
-        with open(config, "w") as f:
-            f.write(CONFIG.format(title=WINDOW_TITLE, width=LAYOUT[0] * self.scale,
-                                  height=LAYOUT[1] * self.scale, scale=self.scale))
-        env = self._base_environment()
-        env.update(WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1", WLR_RENDERER="pixman")
-        self.log = tempfile.TemporaryFile()
-        self.sway = subprocess.Popen(["sway", "--config", config], env=env,
-                                     stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log,
-                                     preexec_fn=die_with_parent)
-
-        def sockets():
-            if self.sway.poll() is not None:
-                raise EditorExited(f"sway exited with {self.sway.returncode}: {self._log()}")
-            names = os.listdir(self.runtime_dir)
-            ipc = [n for n in names if n.startswith("sway-ipc.")]
-            wayland = [n for n in names if n.startswith("wayland-") and "." not in n]
-            return ipc and wayland and (ipc[0], wayland[0])
-        ipc, self.socket = wait_for(sockets, STARTUP_TIMEOUT, what="sway's sockets")
-        self.ipc = os.path.join(self.runtime_dir, ipc)
-        wait_for(lambda: self.swaymsg("-t", "get_outputs", check=False), STARTUP_TIMEOUT,
-                 what="sway's output")
-        self.input = subprocess.Popen([input_client], env=self.environment(), text=True,
-                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                      preexec_fn=die_with_parent)
-
-    def _base_environment(self):
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        env["XDG_RUNTIME_DIR"] = self.runtime_dir
-        return env
-
-    def _log(self):
-        self.log.seek(0)
-        return self.log.read().decode(errors="replace")[-2000:]
+    def _ready(self):
+        if self.sway.poll() is not None:
+            raise EditorExited(f"sway exited with {self.sway.returncode}")
+        names = os.listdir(self.dir)
+        self.socket = next((n for n in names if n.startswith("wayland-") and "." not in n), None)
+        ipc = next((n for n in names if n.startswith("sway-ipc.")), None)
+        self.env["SWAYSOCK"] = os.path.join(self.dir, ipc or "")
+        return self.socket and ipc and self.swaymsg("-t", "get_outputs")
 
     def environment(self):
-        return dict(self._base_environment(), WAYLAND_DISPLAY=self.socket)
+        return dict(self.env, WAYLAND_DISPLAY=self.socket)
 
-    def swaymsg(self, *args, check=True):
-        """sway's answer to an IPC message, parsed; None on failure unless `check`."""
-        run = subprocess.run(["swaymsg", "-s", self.ipc, "-r", *args], capture_output=True,
-                             text=True, env=self._base_environment())
+    def swaymsg(self, *args):
+        run = subprocess.run(["swaymsg", "-r", *args], capture_output=True, text=True,
+                             env=self.env)
         if run.returncode != 0:
-            if check:
-                raise HarnessError(f"swaymsg {' '.join(args)}: {run.stdout}{run.stderr}")
-            return None
+            raise HarnessError(f"swaymsg {' '.join(args)}: {run.stdout}{run.stderr}")
         return json.loads(run.stdout)
 
-    def _send(self, command):
+    def send(self, command):
+        """Has the virtual keyboard or pointer carry out a command, and waits until sway has."""
         self.input.stdin.write(command + "\n")
         self.input.stdin.flush()
         answer = self.input.stdout.readline().strip()
@@ -102,32 +81,27 @@ class Sway(Display):
     def find_window(self, process, timeout):
         def look():
             if process is not None and process.poll() is not None:
-                raise EditorExited(f"editor exited with {process.returncode} before showing "
-                                   f"its window")
+                raise EditorExited(f"editor exited with {process.returncode}")
             nodes = [self.swaymsg("-t", "get_tree")]
             while nodes:
                 node = nodes.pop()
-                if (node.get("name") == WINDOW_TITLE and node.get("visible")
-                        and (process is None or node.get("pid") == process.pid)):
+                if node.get("name") == "Hello World" and node.get("visible") and (
+                        process is None or node.get("pid") == process.pid):
                     return SwayWindow(self, node)
-                nodes += node.get("nodes", []) + node.get("floating_nodes", [])
-            return None
-        return wait_for(look, timeout, what=f'a window titled "{WINDOW_TITLE}"')
+                nodes += node["nodes"] + node["floating_nodes"]
+        return wait_for(look, timeout, what='a window titled "Hello World"')
 
     def key_down(self, key):
-        self._send(f"key {key} 1")
+        self.send(f"key {key} 1")
 
     def key_up(self, key):
-        self._send(f"key {key} 0")
+        self.send(f"key {key} 0")
 
     def button_down(self, button=1):
-        self._send(f"button {button} 1")
+        self.send(f"button {button} 1")
 
     def button_up(self, button=1):
-        self._send(f"button {button} 0")
-
-    def move_to_layout(self, x, y):
-        self._send(f"motion {round(x)} {round(y)} {LAYOUT[0]} {LAYOUT[1]}")
+        self.send(f"button {button} 0")
 
     def close(self):
         if self.input is not None:
@@ -135,26 +109,24 @@ class Sway(Display):
             stop_process(self.input)
             self.input.stdout.close()
         stop_process(self.sway)
-        shutil.rmtree(self.runtime_dir, ignore_errors=True)
+        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 class SwayWindow(Window):
     def __init__(self, sway, node):
         self.sway, self.id, self.name = sway, node["id"], node["name"]
-        rect, content = node["rect"], node["window_rect"]
-        self.origin = (rect["x"] + content["x"], rect["y"] + content["y"])
-        self.width, self.height = content["width"], content["height"]
+        # Without a border the container is the client area.
+        rect = node["rect"]
+        self.x, self.y, self.width, self.height = (rect[k] for k in ("x", "y", "width", "height"))
 
     def move_to(self, x, y):
-        self.sway.move_to_layout(self.origin[0] + x, self.origin[1] + y)
+        self.sway.send(f"motion {round(self.x + x)} {round(self.y + y)} {LAYOUT[0]} {LAYOUT[1]}")
 
     def grab(self):
-        region = f"{self.origin[0]},{self.origin[1]} {self.width}x{self.height}"
-        run = subprocess.run(["grim", "-t", "ppm", "-g", region, "-"], capture_output=True,
-                             env=self.sway.environment())
-        if run.returncode != 0:
-            raise HarnessError(f"grim: {run.stderr.decode(errors='replace')}")
-        return Picture.from_ppm(run.stdout)
+        region = f"{self.x},{self.y} {self.width}x{self.height}"
+        grim = subprocess.run(["grim", "-t", "ppm", "-g", region, "-"], check=True,
+                              stdout=subprocess.PIPE, env=self.sway.environment())
+        return Picture.from_ppm(grim.stdout)
 
     def size(self):
         return self.width, self.height
