@@ -47,6 +47,7 @@ class Sway(Display):
             self.input = subprocess.Popen([input_client], stdin=subprocess.PIPE, text=True,
                                           stdout=subprocess.PIPE, env=self.environment(),
                                           preexec_fn=die_with_parent)
+            self.answered("the virtual keyboard and pointer")
         except BaseException:
             self.close()
             raise
@@ -74,9 +75,12 @@ class Sway(Display):
         """Has the virtual keyboard or pointer carry out a command, and waits until sway has."""
         self.input.stdin.write(command + "\n")
         self.input.stdin.flush()
+        self.answered(command)
+
+    def answered(self, what):
         answer = self.input.stdout.readline().strip()
         if answer != "ok":
-            raise HarnessError(f"virtual input '{command}': {answer or 'no answer'}")
+            raise HarnessError(f"virtual input, {what}: {answer or 'no answer'}")
 
     def find_window(self, process, timeout):
         def look():
@@ -85,7 +89,8 @@ class Sway(Display):
             nodes = [self.swaymsg("-t", "get_tree")]
             while nodes:
                 node = nodes.pop()
-                if node.get("name") == "Hello World" and node.get("visible") and (
+                # Focused: keys reach it from then on.
+                if node.get("name") == "Hello World" and node.get("focused") and (
                         process is None or node.get("pid") == process.pid):
                     return SwayWindow(self, node)
                 nodes += node["nodes"] + node["floating_nodes"]

@@ -1,5 +1,6 @@
 /* A virtual keyboard and pointer on a Wayland compositor's seat, for the end-to-end tests.
- * Reads one command a line on stdin and answers "ok" once the compositor has handled it:
+ * Says "ok" once both exist, then reads one command a line on stdin and answers "ok" once the
+ * compositor has handled it:
  *   key NAME 1|0       press or release the key that types the X keysym NAME ("3", "KP_3")
  *   motion X Y W H     move the pointer to (X, Y) of the W x H layout
  *   button N 1|0       press or release button N (1 left, 2 middle, 3 right)
@@ -83,6 +84,9 @@ int main(void) {
   zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, (uint32_t)size);
   struct zwlr_virtual_pointer_v1 *pointer =
       zwlr_virtual_pointer_manager_v1_create_virtual_pointer(pointers, seat);
+  if (wl_display_roundtrip(display) < 0) fail("lost the compositor");
+  printf("ok\n");
+  fflush(stdout);
 
   static const uint32_t buttons[] = {BTN_LEFT, BTN_MIDDLE, BTN_RIGHT};
   char line[256], name[64];
