@@ -129,6 +129,11 @@ class Release(unittest.TestCase):
         self.assertIn(f"Version: {self.version}\n", fields)
         self.assertIn(f"Architecture: {self.deb_arch}\n", fields)
         self.assertRegex(fields, r"Depends: .*\blibglfw3\b")
+        # GLFW 3.4, a Wayland client, wants a libdecor plugin; 3.3 does not use libdecor.
+        glfw = run(["dpkg-query", "-W", "-f=${Version}", "libglfw3"], cwd=self.work)
+        recommends = run(["dpkg-deb", "--field", deb, "Recommends"], cwd=self.work).strip()
+        wayland = subprocess.run(["dpkg", "--compare-versions", glfw, "ge", "3.4"]).returncode == 0
+        self.assertEqual(recommends, "libdecor-0-plugin-1-cairo" if wayland else "")
         contents = run(["dpkg-deb", "--contents", deb], cwd=self.work)
         for path in ("./usr/bin/triangle-editor", "./usr/share/doc/triangle-editor/copyright",
                      "./usr/share/doc/triangle-editor/README.md"):
