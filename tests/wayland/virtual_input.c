@@ -19,11 +19,11 @@
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
-static struct wl_seat *seat;
-static struct zwp_virtual_keyboard_manager_v1 *keyboards;
-static struct zwlr_virtual_pointer_manager_v1 *pointers;
+static struct wl_seat* seat;
+static struct zwp_virtual_keyboard_manager_v1* keyboards;
+static struct zwlr_virtual_pointer_manager_v1* pointers;
 
-static void global(void *data, struct wl_registry *registry, uint32_t name, const char *interface,
+static void global(void* data, struct wl_registry* registry, uint32_t name, const char* interface,
                    uint32_t version) {
   (void)data, (void)version;
   if (strcmp(interface, wl_seat_interface.name) == 0 && !seat)
@@ -34,11 +34,11 @@ static void global(void *data, struct wl_registry *registry, uint32_t name, cons
     pointers = wl_registry_bind(registry, name, &zwlr_virtual_pointer_manager_v1_interface, 1);
 }
 
-static void globalRemove(void *data, struct wl_registry *registry, uint32_t name) {
+static void globalRemove(void* data, struct wl_registry* registry, uint32_t name) {
   (void)data, (void)registry, (void)name;
 }
 
-static void fail(const char *what) {
+static void fail(const char* what) {
   fprintf(stderr, "virtual_input: %s\n", what);
   exit(1);
 }
@@ -51,12 +51,12 @@ static uint32_t now(void) {
 
 /* The evdev code of the first key that types `sym` on some level (KP_3 is the keypad's second
  * level), or -1. */
-static int evdevCode(struct xkb_keymap *keymap, xkb_keysym_t sym) {
+static int evdevCode(struct xkb_keymap* keymap, xkb_keysym_t sym) {
   for (xkb_keycode_t key = xkb_keymap_min_keycode(keymap); key <= xkb_keymap_max_keycode(keymap);
        ++key) {
     for (xkb_level_index_t level = 0; level < xkb_keymap_num_levels_for_key(keymap, key, 0);
          ++level) {
-      const xkb_keysym_t *syms;
+      const xkb_keysym_t* syms;
       if (xkb_keymap_key_get_syms_by_level(keymap, key, 0, level, &syms) > 0 && syms[0] == sym)
         return (int)key - 8;
     }
@@ -66,23 +66,23 @@ static int evdevCode(struct xkb_keymap *keymap, xkb_keysym_t sym) {
 
 int main(void) {
   static const struct wl_registry_listener listener = {global, globalRemove};
-  struct wl_display *display = wl_display_connect(NULL);
+  struct wl_display* display = wl_display_connect(NULL);
   if (!display) fail("no Wayland display");
   wl_registry_add_listener(wl_display_get_registry(display), &listener, NULL);
   wl_display_roundtrip(display);
   if (!seat || !keyboards || !pointers) fail("no seat, or no virtual keyboard or pointer");
 
-  struct xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-  struct xkb_keymap *keymap = xkb_keymap_new_from_names(context, NULL, 0);
-  char *text = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : NULL;
+  struct xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+  struct xkb_keymap* keymap = xkb_keymap_new_from_names(context, NULL, 0);
+  char* text = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : NULL;
   if (!text) fail("cannot compile the default keymap");
   size_t size = strlen(text) + 1;
   int fd = memfd_create("keymap", MFD_CLOEXEC);
   if (fd < 0 || write(fd, text, size) != (ssize_t)size) fail("cannot pass the keymap");
-  struct zwp_virtual_keyboard_v1 *keyboard =
+  struct zwp_virtual_keyboard_v1* keyboard =
       zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboards, seat);
   zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, (uint32_t)size);
-  struct zwlr_virtual_pointer_v1 *pointer =
+  struct zwlr_virtual_pointer_v1* pointer =
       zwlr_virtual_pointer_manager_v1_create_virtual_pointer(pointers, seat);
   if (wl_display_roundtrip(display) < 0) fail("lost the compositor");
   printf("ok\n");
