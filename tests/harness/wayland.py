@@ -7,8 +7,8 @@ import shutil
 import subprocess
 import tempfile
 
-from harness.common import STARTUP_TIMEOUT, EditorExited, HarnessError, die_with_parent, \
-    stop_process, wait_for
+from harness.common import (STARTUP_TIMEOUT, EditorExited, HarnessError, die_with_parent,
+                            stop_process, wait_for)
 from harness.display import Display, Window
 from harness.picture import Picture
 
@@ -54,7 +54,7 @@ class Sway(Display):
 
     def _ready(self):
         if self.sway.poll() is not None:
-            raise EditorExited(f"sway exited with {self.sway.returncode}")
+            raise AssertionError(f"sway exited with {self.sway.returncode}")  # no use waiting
         names = os.listdir(self.dir)
         self.socket = next((n for n in names if n.startswith("wayland-") and "." not in n), None)
         ipc = next((n for n in names if n.startswith("sway-ipc.")), None)
