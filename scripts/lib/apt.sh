@@ -9,10 +9,7 @@ apt_options=(-o DPkg::Lock::Timeout=600)
 as_root=()
 
 say() { echo "$script_name: $*"; }
-fail() {
-  say "$*" >&2
-  exit 1
-}
+fail() { say "$*" >&2; exit 1; }
 
 # need_root TASK: makes "${as_root[@]}" run a command as root: as it is when this runs as root,
 # else through sudo. Fails in one line naming TASK when neither is possible.
@@ -23,13 +20,9 @@ need_root() {
 }
 
 # apt-get as root, waiting for the lock, asking nothing. The caller has called need_root.
-apt_get() {
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" "$@"
-}
+apt_get() { "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" "$@"; }
 
-is_installed() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
-}
+is_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 # install_missing PACKAGE...: installs those of the packages that are not installed, quietly but
 # for one line naming them; does nothing when all are.
@@ -45,23 +38,19 @@ install_missing() {
   apt_get install -y -qq "${missing[@]}" >/dev/null
 }
 
-# Derived apt entries let the project name no archive: they use whatever mirror, components and
-# keyring the machine already uses.
 # derived_apt_entries FORMAT TYPE [SUITE NEW_SUITE]: prints an entry of TYPE (deb or deb-src) for
-# each enabled "deb" entry of the machine's FORMAT files: deb822 (.sources) or one-line (.list).
-# Without SUITE each keeps its suites; with SUITE only entries that list SUITE are derived, with
-# NEW_SUITE (one suite or several) as their suites. Files named triangle-editor-* are derived
-# ones and not read.
+# each enabled "deb" entry of the machine's FORMAT files, sources (deb822) or list (one-line), so
+# that the project names no archive: derived entries use the machine's mirror, components and
+# keyring. Without SUITE each keeps its suites; with SUITE only entries that list SUITE are
+# derived, with NEW_SUITE (one suite or several) as their suites. Files named triangle-editor-*
+# are derived ones and not read.
 derived_apt_entries() {
   local format=$1 type=$2 suite=${3:-} new_suite=${4:-} file files
-  if [ "$format" = deb822 ]; then
-    files=(/etc/apt/sources.list.d/*.sources)
-  else
-    files=(/etc/apt/sources.list /etc/apt/sources.list.d/*.list)
-  fi
+  files=(/etc/apt/sources.list.d/*."$format")
+  [ "$format" = sources ] || files=(/etc/apt/sources.list "${files[@]}")
   for file in "${files[@]}"; do
     if [ ! -e "$file" ] || [[ $(basename "$file") == triangle-editor-* ]]; then continue; fi
-    if [ "$format" = deb822 ]; then
+    if [ "$format" = sources ]; then
       awk -v type="$type" -v from="$suite" -v to="$new_suite" '
         function flush(   count, names, i, kept) {
           kept = suites
@@ -103,13 +92,11 @@ derived_apt_entries() {
           }
           count = split(line, field, /[ \t]+/)
           if (from != "" && field[2] != from) next
+          components = ""
+          for (i = 3; i <= count; i++) components = components " " field[i]
           # A one-line entry names one suite: several new ones make as many entries.
-          count_to = split(from != "" ? to : field[2], suites, /[ \t]+/)
-          for (s = 1; s <= count_to; s++) {
-            entry = type " " options field[1] " " suites[s]
-            for (i = 3; i <= count; i++) entry = entry " " field[i]
-            print entry
-          }
+          count = split(from != "" ? to : field[2], suites, /[ \t]+/)
+          for (i = 1; i <= count; i++) print type " " options field[1] " " suites[i] components
         }' "$file"
     fi
   done
@@ -118,30 +105,23 @@ derived_apt_entries() {
 # write_derived_apt_entries TYPE TARGET [SUITE NEW_SUITE]: writes the entries derived_apt_entries
 # gives into TARGET.sources and TARGET.list. Returns 1, writing nothing, when no entry qualifies.
 write_derived_apt_entries() {
-  local type=$1 target=$2 format entries written=1
+  local type=$1 target=$2 format entries status=1
   shift 2
-  for format in deb822 one-line; do
+  for format in sources list; do
     entries=$(derived_apt_entries "$format" "$type" "$@")
     [ -n "$entries" ] || continue
-    need_root "write apt entries to $target.*"
-    if [ "$format" = deb822 ]; then
-      printf '%s\n' "$entries" | "${as_root[@]}" tee "$target.sources" >/dev/null
-    else
-      printf '%s\n' "$entries" | "${as_root[@]}" tee "$target.list" >/dev/null
-    fi
-    written=0
+    need_root "write apt entries to $target.$format"
+    printf '%s\n' "$entries" | "${as_root[@]}" tee "$target.$format" >/dev/null
+    status=0
   done
-  return "$written"
+  return "$status"
 }
 
 # apt_archive_uri SUITE: prints the URI of the machine's first enabled "deb" entry for SUITE;
 # fails when there is none.
 apt_archive_uri() {
-  local uri
-  uri=$({
-    derived_apt_entries deb822 deb "$1" "$1" | awk '$1 == "URIs:" { print $2 }'
-    derived_apt_entries one-line deb "$1" "$1" |
-      awk '{ sub(/^deb[ \t]+(\[[^]]*\][ \t]*)?/, ""); print $1 }'
-  } | awk 'NR == 1')
-  [ -n "$uri" ] && echo "$uri"
+  { derived_apt_entries sources deb "$1" "$1"; derived_apt_entries list deb "$1" "$1"; } | awk '
+    $1 == "URIs:" && !found { found = 1; print $2 }
+    $1 == "deb" && !found { found = 1; sub(/^deb[ \t]+(\[[^]]*\][ \t]*)?/, ""); print $1 }
+    END { exit !found }'
 }
