@@ -181,7 +181,7 @@ if [ ! -f "$ready" ] || [ -n "$probe" ]; then
   if [ "$status" -ne 0 ]; then
     sed 's/^/run_under_wine: /' "$scratch/setup.log" >&2
     say "setting up the Wine prefix failed with status $status"
-    [ "$status" -eq 124 ] || [ "$status" -eq 137 ] && say "stopped after $limit s"
+    [ "$(date +%s)" -ge "$deadline" ] && say "stopped after $limit s"
     exit "$status"
   fi
   if [ -n "$probe" ]; then
@@ -201,7 +201,11 @@ if [ "$keep_display" = yes ] && [ -n "$display" ]; then
 fi
 run_step "$(remaining)" "$loader" "$@"
 status=$?
-if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+if [ "$(date +%s)" -ge "$deadline" ] && { [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; }; then
   say "stopped after $limit s"
+elif [ "$status" -eq 137 ]; then
+  # Wine's server kills a process with SIGKILL when it is still there half a second after its
+  # last thread ended, which a heavily loaded machine can make it.
+  say "the program was killed (SIGKILL) before its time limit"
 fi
 exit "$status"
