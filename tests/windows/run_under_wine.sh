@@ -110,9 +110,11 @@ run_step() { # SECONDS COMMAND...
   shift
   timeout --kill-after=10 "$seconds" "$@" <&3 3<&- &
   step=$!
+  echo "$step" >"$scratch/step"
   wait "$step"
   status=$?
   step=
+  rm -f "$scratch/step"
   return "$status"
 }
 remaining() {
@@ -124,22 +126,34 @@ remaining() {
 # (services, explorer and the program itself, which wineserver knows even where they left the
 # group), then the server; and removes the scratch folder (and the prefix in it).
 clean_up() {
-  if [ -n "$step" ]; then
-    kill -s TERM -- "-$step" 2>/dev/null || kill -s TERM "$step" 2>/dev/null
-  fi
+  [ -n "$watcher" ] && kill "$watcher" 2>/dev/null
+  running=$(cat "$scratch/step" 2>/dev/null)
+  [ -n "$running" ] && kill -s TERM -- "-$running" 2>/dev/null
   if [ "$own_prefix" = yes ] && [ -d "$prefix" ]; then
     "$server" -k 2>/dev/null
   fi
-  if [ -n "$step" ]; then
-    kill -s KILL -- "-$step" 2>/dev/null
-    wait "$step" 2>/dev/null
-  fi
+  [ -n "$running" ] && kill -s KILL -- "-$running" 2>/dev/null
+  [ -n "$step" ] && wait "$step" 2>/dev/null
   if [ "$own_prefix" = yes ] && [ -d "$prefix" ]; then
     timeout 10 "$server" -k 2>/dev/null
     timeout 10 "$server" -w 2>/dev/null
   fi
   rm -rf "$scratch"
 }
+# SIGKILL reaches no trap, and a test harness that dies sends it (PR_SET_PDEATHSIG): a watcher
+# then cleans up in the script's place, as soon as the script is gone or a zombie.
+watcher=
+(
+  trap 'kill "$nap" 2>/dev/null; exit 0' TERM
+  trap '' INT
+  while [ -e "/proc/$$" ] && ! grep -q ') Z' "/proc/$$/stat" 2>/dev/null; do
+    sleep 1 &
+    nap=$!
+    wait "$nap"
+  done
+  clean_up
+) </dev/null >/dev/null 2>&1 &
+watcher=$!
 trap clean_up EXIT
 trap 'say "stopped by SIGTERM"; exit 143' TERM
 trap 'say "stopped by SIGINT"; exit 130' INT
