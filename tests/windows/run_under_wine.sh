@@ -61,7 +61,8 @@ for tool in "$loader" "$server"; do
     exit 1
   fi
 done
-for file in "$1" ${probe:+"$probe"}; do
+relay=$(dirname "$0")/../../build/windows-$arch/exit-relay.exe
+for file in "$1" ${probe:+"$probe"} "$relay"; do
   if [ ! -f "$file" ]; then
     say "$file does not exist: run scripts/build-windows first"
     exit 1
@@ -213,13 +214,18 @@ fi
 if [ "$keep_display" = yes ] && [ -n "$display" ]; then
   export DISPLAY="$display"
 fi
-run_step "$(remaining)" "$loader" "$@"
+# The program runs as the child of exit-relay.exe, which ends with the program's own status: Wine's
+# server kills a process with SIGKILL when its Unix side is still there half a second after its
+# last thread ended, which a slow exit on a busy machine (the GL driver's clean-up, emulated) can
+# make it, and the status seen here would then be 137 whatever the program returned.
+# Wine names the Unix root drive Z:, and quotes the arguments into the relay's command line.
+program=Z:$(realpath "$1" | tr / '\\')
+shift
+run_step "$(remaining)" "$loader" "$(realpath "$relay")" "$program" "$@"
 status=$?
 if [ "$(date +%s)" -ge "$deadline" ] && { [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; }; then
   say "stopped after $limit s"
 elif [ "$status" -eq 137 ]; then
-  # Wine's server kills a process with SIGKILL when it is still there half a second after its
-  # last thread ended, which a heavily loaded machine can make it.
   say "the program was killed (SIGKILL) before its time limit"
 fi
 exit "$status"

@@ -1,0 +1,52 @@
+/* Starts the program named on its command line, with this process's standard handles, waits for
+   it and ends with its exit status. The Wine launcher runs every program through it: Wine's
+   server kills a process with SIGKILL when its Unix side is still there half a second after its
+   last thread ended, which a slow exit can make it (the GL driver's clean-up, emulated, on a
+   busy machine), and the status seen on the Unix side is then 137 whatever the program returned.
+   The server keeps the status the program did return; this parent, which loads no GL and exits
+   at once, reads it from there. */
+#include <stdio.h>
+#include <string.h>
+#include <windows.h>
+
+int main(void) {
+  /* The command line less this program's own name, as the child's command line. */
+  static char command[32768];
+  const char* arguments = GetCommandLineA();
+  if (*arguments == '"') {
+    arguments = strchr(arguments + 1, '"');
+    arguments = arguments != NULL ? arguments + 1 : "";
+  } else {
+    arguments += strcspn(arguments, " \t");
+  }
+  arguments += strspn(arguments, " \t");
+  if (*arguments == '\0' || strlen(arguments) >= sizeof command) {
+    fprintf(stderr, "exit-relay: usage: exit-relay PROGRAM [ARGUMENTS]\n");
+    return 2;
+  }
+  strcpy(command, arguments);
+
+  STARTUPINFOA startup;
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  SetHandleInformation(startup.hStdInput, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  SetHandleInformation(startup.hStdOutput, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  SetHandleInformation(startup.hStdError, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+
+  PROCESS_INFORMATION child;
+  if (!CreateProcessA(NULL, command, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &child)) {
+    fprintf(stderr, "exit-relay: cannot start %s (error %lu)\n", command, GetLastError());
+    return 1;
+  }
+  DWORD status = 1;
+  if (WaitForSingleObject(child.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(child.hProcess, &status)) {
+    fprintf(stderr, "exit-relay: lost %s (error %lu)\n", command, GetLastError());
+    return 1;
+  }
+  return (int)status;
+}
