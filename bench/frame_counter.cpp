@@ -17,7 +17,7 @@ struct GLFWwindow;
 
 namespace {
 
-// The layout the driver reads (scripts/lib/bench_frames.py): two little-endian 64-bit words.
+// The layout the driver reads (bench/frame_rate.py): two little-endian 64-bit words.
 struct FrameCount {
   std::uint64_t frames;
   std::int64_t firstSwapNanoseconds;  // CLOCK_MONOTONIC, as Python's time.monotonic_ns

@@ -5,32 +5,32 @@ import os
 import random
 import time
 
-from Xlib import XK
-
-from harness import EditorTestCase, main, parse_reports
+from harness.case import EditorTestCase, main
+from harness.report import parse_reports
+from harness.x11 import XServer
 
 STORM_SECONDS = float(os.environ.get("STORM_SECONDS", "20"))
 SCREEN_WIDTH, SCREEN_HEIGHT = 1600, 1200
 
-SELECT_KEYS = [XK.XK_1, XK.XK_2, XK.XK_3, XK.XK_4, XK.XK_5]
-KEYPAD_KEYS = [XK.XK_KP_1, XK.XK_KP_2, XK.XK_KP_3, XK.XK_KP_4, XK.XK_KP_5, XK.XK_KP_0,
-               XK.XK_KP_Enter]
-OTHER_KEYS = [XK.XK_0, XK.XK_6, XK.XK_9, XK.XK_a, XK.XK_q, XK.XK_space, XK.XK_Escape,
-              XK.XK_Return, XK.XK_Tab, XK.XK_Shift_L, XK.XK_Control_L, XK.XK_Alt_L, XK.XK_F4,
-              XK.XK_BackSpace, XK.XK_Delete]
+SELECT_KEYS = ["1", "2", "3", "4", "5"]
+KEYPAD_KEYS = ["KP_1", "KP_2", "KP_3", "KP_4", "KP_5", "KP_0", "KP_Enter"]
+OTHER_KEYS = ["0", "6", "9", "a", "q", "space", "Escape", "Return", "Tab", "Shift_L",
+              "Control_L", "Alt_L", "F4", "BackSpace", "Delete"]
 ALL_KEYS = SELECT_KEYS * 3 + KEYPAD_KEYS + OTHER_KEYS
 BUTTONS = [1] * 6 + [2, 3, 4, 5, 6, 7]
 
 
 class InputStorm(EditorTestCase):
-    screen = f"{SCREEN_WIDTH}x{SCREEN_HEIGHT}x24"
+    @staticmethod
+    def display_factory():
+        return XServer(screen=f"{SCREEN_WIDTH}x{SCREEN_HEIGHT}x24")
 
     def test_random_input_storm(self):
         seed = int(os.environ.get("STORM_SEED", str(int(time.time()))))
         print(f"\nstorm seed {seed} (set STORM_SEED to repeat)", flush=True)
         rng = random.Random(seed)
-        editor, output = self.start_editor_to_file()
-        server = self.server
+        editor = self.start_editor_to_file()
+        server = self.display
         keys_down, buttons_down = set(), set()
 
         def anywhere_inside():
@@ -70,7 +70,7 @@ class InputStorm(EditorTestCase):
                     where = anywhere_inside() if rng.random() < 0.7 else far_outside()
                     server.move_to(*where)
                 elif roll < 0.8:  # a resize, smaller or larger than the creation size
-                    editor.window.configure(width=rng.randrange(1, 1400),
+                    editor.window.handle.configure(width=rng.randrange(1, 1400),
                                             height=rng.randrange(1, 1100))
                     server.display.sync()
                 elif roll < 0.85:  # a burst of motion with no pause at all
@@ -88,7 +88,7 @@ class InputStorm(EditorTestCase):
 
         self.assertTrue(editor.is_running(), "the editor did not survive the storm")
         self.assertEqual(editor.close_and_wait(), 0)
-        with open(output) as f:
+        with open(editor.reports.path) as f:
             reports, problems = parse_reports(f.read(), finished=True)
         self.assertEqual(problems[:3], [], "malformed output")
         selections = {report[-1] for report in reports}

@@ -4,9 +4,12 @@
 # GLFW 3.4's attempt at Wayland makes libwayland print a line of its own.
 import subprocess
 
-from harness import (BLACK, CLIENT_HEIGHT, CLIENT_WIDTH, STARTUP_TIMEOUT, WINDOW_TITLE,
-                     EditorTestCase, HarnessError, XServer, editor_command, main, stop_process,
-                     wait_for)
+from harness.case import EditorTestCase, main
+from harness.common import STARTUP_TIMEOUT, HarnessError, stop_process, wait_for
+from harness.editor import editor_command
+from harness.picture import BLACK
+from harness.report import WINDOW_HEIGHT, WINDOW_TITLE, WINDOW_WIDTH
+from harness.x11 import XServer
 
 
 class StartupFailures(EditorTestCase):
@@ -20,7 +23,7 @@ class StartupFailures(EditorTestCase):
         self.assertEqual(stderr, b"", "nothing may be printed when no window could be opened")
 
     def test_without_a_display_exits_255_silently(self):
-        env = self.server.environment()
+        env = self.display.environment()
         del env["DISPLAY"]
         self.run_expecting_failure(env)
 
@@ -34,8 +37,8 @@ class StartupFailures(EditorTestCase):
 class Window(EditorTestCase):
     def test_window_is_titled_sized_and_black_then_closes_with_0(self):
         editor = self.start_editor()
-        self.assertEqual(editor.title(), WINDOW_TITLE)
-        self.assertEqual(editor.client_size(), (CLIENT_WIDTH, CLIENT_HEIGHT))
+        self.assertEqual(editor.window.title(), WINDOW_TITLE)
+        self.assertEqual(editor.window.size(), (WINDOW_WIDTH, WINDOW_HEIGHT))
 
         # Xvfb's root is a grey weave, so all-black means the editor has drawn its frame.
         def all_black():

@@ -3,10 +3,10 @@
 import shlex
 import subprocess
 
-from Xlib import XK
-
-from harness import (Editor, EditorTestCase, HarnessError, editor_command, expected_report, main,
-                     wait_for)
+from harness.case import EditorTestCase, main
+from harness.common import HarnessError, wait_for
+from harness.editor import Editor, editor_command
+from harness.report import expected_report
 
 TRIANGLE = [(40, 30), (620, 90), (200, 465)]  # (-0.875, 0.875) (0.9375, 0.625) (-0.375, -0.9375)
 COLUMNS, ROWS = 120, 30
@@ -30,7 +30,7 @@ class Terminal(EditorTestCase):
         self.socket = self.path("tmux")
         status_file = self.path("status")
         session = " ".join(f"{name}={shlex.quote(value)}"
-                           for name, value in self.server.session_variables().items())
+                           for name, value in self.display.session_variables().items())
         script = (f"{session} {shlex.join(editor_command(self.exe))}; "
                   f"echo $? > {shlex.quote(status_file)}")
         # The shell waits for the editor to record its exit status.
@@ -38,10 +38,10 @@ class Terminal(EditorTestCase):
         self.addCleanup(subprocess.run, ["tmux", "-S", self.socket, "kill-server"],
                         capture_output=True)
 
-        editor = Editor.started_elsewhere(self.server)
+        editor = Editor(self.display, None)
         editor.find_window()
 
-        editor.tap_key(XK.XK_4)
+        editor.tap_key("4")
         for corner in TRIANGLE:
             editor.click(*corner)
         try:

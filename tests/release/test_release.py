@@ -16,11 +16,9 @@ import tempfile
 import unittest
 import zipfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-sys.path.insert(0, os.path.join(HERE, "..", "windows"))
-from harness import Editor, XServer  # noqa: E402
-from pe_headers import TARGETS, parse_pe  # noqa: E402
+from harness.editor import Editor
+from harness.x11 import XServer
+from windows.pe_headers import TARGETS, parse_pe
 
 SOURCE = None  # the checkout to clone, from the command line
 VS_FIXEDFILEINFO_SIGNATURE = struct.pack("<I", 0xFEEF04BD)

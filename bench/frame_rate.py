@@ -19,6 +19,7 @@ import argparse
 import glob
 import mmap
 import os
+import select
 import shlex
 import signal
 import statistics
@@ -28,11 +29,12 @@ import sys
 import tempfile
 import time
 
-from Xlib import XK
+from Xlib import X, display as xdisplay
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                                "tests", "e2e"))
-from harness import Editor, MapWatcher, XServer, to_ndc  # noqa: E402
+from harness.common import STARTUP_TIMEOUT, Closing, HarnessError
+from harness.editor import Editor
+from harness.report import WINDOW_TITLE, to_ndc
+from harness.x11 import XServer
 
 SCREEN = "1320x500x24"   # room for both 640 x 480 windows side by side
 BARE_WINDOW_X = 660
@@ -46,7 +48,38 @@ TRIANGLES = [
     [(80, 260), (280, 260), (180, 440)],
     [(360, 260), (560, 260), (460, 440)],
 ]
-SELECT_KEYS = [XK.XK_1, XK.XK_2, XK.XK_3, XK.XK_4, XK.XK_5]
+SELECT_KEYS = ["1", "2", "3", "4", "5"]
+
+
+class MapWatcher(Closing):
+    """Sees top-level windows being mapped, on a connection of its own opened before the program
+    starts, and notes when each MapNotify arrived: the start-up time ends there."""
+
+    def __init__(self, server):
+        self.display = xdisplay.Display(server.name)
+        root = self.display.screen().root
+        root.change_attributes(event_mask=X.SubstructureNotifyMask)
+        self.display.sync()
+
+    def wait(self, timeout=STARTUP_TIMEOUT, title=WINDOW_TITLE, alive=lambda: True):
+        """(window id, monotonic time of its MapNotify) for the first window with this title
+        mapped since the watcher was made."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline and alive():
+            while self.display.pending_events():
+                event = self.display.next_event()
+                if event.type == X.MapNotify:
+                    seen = time.monotonic()
+                    try:
+                        if event.window.get_wm_name() == title:
+                            return event.window.id, seen
+                    except Exception:  # the window went away meanwhile
+                        pass
+            select.select([self.display], [], [], 0.05)
+        raise HarnessError(f'no window titled "{title}" was mapped in {timeout:.0f} s')
+
+    def close(self):
+        self.display.close()
 
 
 class FrameCount:
@@ -182,7 +215,9 @@ class Contender:
             except BaseException:
                 self.launch.kill()
                 raise
-        self.editor = Editor.started_elsewhere(x, window)
+        # Started by this launch, not by the harness: known only by its window.
+        self.editor = Editor(x, None)
+        self.editor.window = x.window_by_id(window)
 
     def sample(self):
         """(frames, program CPU ns, monotonic s)"""
@@ -203,13 +238,13 @@ class Contender:
 
 
 def place_triangles(editor):
-    editor.update_origin()
-    editor.window.set_input_focus(0, 0)
+    editor.window.update_origin()
+    editor.window.focus()
     for key, corners in zip(SELECT_KEYS, TRIANGLES):
         editor.tap_key(key)
         for corner in corners:
             editor.click(*corner)
-    editor.server.move_to(*PARKED_POINTER)
+    editor.display.move_to(*PARKED_POINTER)
     editor.wait_frames()
 
 
@@ -236,7 +271,7 @@ def compare(x, mode, scene, programs, workdir, args):
         bare = Contender("bare", [programs["bare"], *bare_arguments(scene)], mode, x, workdir,
                          args)
         contenders["bare"] = bare
-        bare.editor.window.configure(x=BARE_WINDOW_X, y=0)
+        bare.editor.window.handle.configure(x=BARE_WINDOW_X, y=0)
         x.display.sync()
         bare.signal(signal.SIGSTOP)
         others = [x.process.pid]

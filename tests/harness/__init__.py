@@ -1,0 +1,11 @@
+"""The end-to-end harness: runs the real editor on a private display with real input and checks
+what it shows and reports. One module per concern:
+
+- common: waiting, errors and process clean-up;
+- display: the interface of a display with real input, and of a window on it;
+- x11: that interface over a private Xvfb with XTest (the other displays live beside it);
+- editor: the editor's process (native, or under any command prefix such as Wine);
+- report: the report's grammar, the expected report, and following a growing output file;
+- picture: pixels, and whether they show the triangles;
+- case: the unittest base class; scenarios: checks written once for every display.
+"""

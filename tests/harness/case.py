@@ -1,0 +1,61 @@
+# The unittest base class of the end-to-end tests: a private display per test, editors started
+# on it, and everything stopped at the end whatever happened.
+import os
+import sys
+import tempfile
+import unittest
+
+from harness.common import wait_for
+from harness.editor import Editor, check_sanitizer_reports
+from harness.picture import check_shows_triangles
+from harness.x11 import XServer
+
+
+class EditorTestCase(unittest.TestCase):
+    """Each test gets its own display (display_factory, an Xvfb unless a subclass says
+    otherwise), torn down with everything started on it."""
+
+    exe = None  # the executable under test, from the command line
+
+    @staticmethod
+    def display_factory():
+        return XServer()
+
+    def setUp(self):
+        # Registered first, so run last: after every editor of the test has been stopped.
+        self.addCleanup(check_sanitizer_reports)
+        self.display = self.display_factory()
+        self.addCleanup(self.display.close)
+        work = tempfile.TemporaryDirectory(prefix="triangle-e2e-")
+        self.addCleanup(work.cleanup)
+        self.work_dir = work.name
+
+    def path(self, name):
+        return os.path.join(self.work_dir, name)
+
+    def start_editor(self, exe=None, find_timeout=None, **kwargs):
+        """Starts the editor (stdout to `stdout`: a path, or anything Popen takes) and waits for
+        its window."""
+        editor = Editor(self.display, exe or self.exe, **kwargs)
+        self.addCleanup(editor.close)
+        if find_timeout is None:
+            editor.find_window()
+        else:
+            editor.find_window(find_timeout)
+        return editor
+
+    def start_editor_to_file(self, name="stdout.txt", **kwargs):
+        return self.start_editor(stdout=self.path(name), **kwargs)
+
+    def wait_for_picture(self, editor, triangles, what="the triangles on screen"):
+        return wait_for(lambda: check_shows_triangles(editor.grab(), triangles,
+                                                      self.display.scale),
+                        editor.step_timeout, what=what)
+
+
+def main():
+    """Runs a test module's cases against the executable named by the first argument."""
+    if len(sys.argv) < 2:
+        sys.exit(f"usage: {sys.argv[0]} TRIANGLE_EDITOR [unittest arguments]")
+    EditorTestCase.exe = os.path.abspath(sys.argv[1])
+    unittest.main(argv=[sys.argv[0], *sys.argv[2:]], verbosity=2)

@@ -1,0 +1,69 @@
+# Waiting on conditions, the harness's errors, and stopping the processes a test started.
+import ctypes
+import signal
+import subprocess
+import time
+
+# Input is polled once a frame, so a press that begins and ends between two polls is never
+# seen. Each press and release is therefore held for at least this long, and until the editor
+# has drawn a few frames since (it can stall, e.g. while a terminal is slow to take its output).
+HOLD_SECONDS = 0.1
+SEEN_FRAMES = 3
+
+# Generous: the machine has two cores and ctest may run several of these tests at once.
+STARTUP_TIMEOUT = 30.0
+CONDITION_TIMEOUT = 20.0
+
+
+class HarnessError(AssertionError):
+    """A condition not (yet) met; wait_for retries on it."""
+
+
+class EditorExited(AssertionError):
+    """The editor ended while a test still expected it to run; never worth waiting on."""
+
+
+def wait_for(condition, timeout=CONDITION_TIMEOUT, interval=0.05, what="condition"):
+    """Polls condition() until it returns something truthy; returns that, or raises."""
+    deadline = time.monotonic() + timeout
+    last_error = None
+    while True:
+        try:
+            value = condition()
+            if value:
+                return value
+        except HarnessError as error:
+            last_error = error
+        if time.monotonic() >= deadline:
+            detail = f": {last_error}" if last_error else ""
+            raise HarnessError(f"timed out after {timeout:.0f} s waiting for {what}{detail}")
+        time.sleep(interval)
+
+
+def die_with_parent():
+    """preexec_fn for every child: a test killed by ctest's timeout must not leave its server or
+    editor running."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    PR_SET_PDEATHSIG = 1
+    libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
+def stop_process(process, grace=5.0):
+    if process is None or process.poll() is not None:
+        return
+    process.terminate()
+    try:
+        process.wait(grace)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+class Closing:
+    """Usable in a with statement that closes it at the end."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
