@@ -34,23 +34,26 @@ KEYS.update({str(d): (48 + d, f"Digit{d}", 0) for d in range(10)})
 KEYS.update({f"KP_{d}": (96 + d, f"Numpad{d}", 3) for d in range(10)})
 KEYS.update({c: (ord(c.upper()), f"Key{c.upper()}", 0) for c in "abcdefghijklmnopqrstuvwxyz"})
 
-# Installed once the program runs: counts its frames (Emscripten calls postMainLoop after each)
-# and its reports (each begins with the panel's clear), and after every frame checks what a
-# person sees in the panel then: nothing before the first report, afterwards one six-line report
-# and no control character. Anything else is kept in harness.panelFaults.
+# Installed in the page once it has its Module: counts the browser's animation frames, at one of
+# which the program runs each of its frames, and the program's reports (each begins with the
+# panel's clear). At every animation frame it checks what a person sees in the panel then:
+# nothing before the first report, afterwards one six-line report and no control character.
+# Anything else is kept in harness.panelFaults.
 PAGE_PROBE = r"""(() => {
   const panel = document.getElementById("console");
   const harness = window.harness = {frames: 0, reports: 0, panelFaults: []};
   const clear = Module.clearConsole;
   Module.clearConsole = () => { harness.reports++; clear(); };
-  Module.postMainLoop = () => {
+  const frame = () => {
     harness.frames++;
     const text = panel.textContent, lines = text.split("\n");
     if (text !== "" && (lines.length !== 7 || lines[6] !== "" ||
                         /[\u0000-\u0009\u000b-\u001f\u007f-\u009f]/.test(text))) {
       if (harness.panelFaults.length < 10) harness.panelFaults.push(text);
     }
+    requestAnimationFrame(frame);
   };
+  requestAnimationFrame(frame);
 })()"""
 
 
@@ -190,11 +193,13 @@ class BrowserDisplay(Display):
         return dict(os.environ)
 
     def find_window(self, process=None, timeout=STARTUP_TIMEOUT):
-        """The page once its program runs (Emscripten's Module.calledRun)."""
+        """The page once its program has written a report."""
         if self.window is None:
-            wait_for(lambda: self.evaluate("window.Module?.calledRun === true"), timeout,
-                     what="the page's program to start")
+            wait_for(lambda: self.evaluate("typeof Module == 'object'"), timeout,
+                     what="the page's script")
             self.evaluate(PAGE_PROBE)
+            wait_for(lambda: self.evaluate("harness.reports > 0"), timeout,
+                     what="the page's first report")
             self.window = PageWindow(self)
         return self.window
 
@@ -265,7 +270,8 @@ class PageWindow(Window):
 
 
 class FrameCounter:
-    """The program's frames from now on, as the page probe counts them."""
+    """The page's animation frames from now on, as the page probe counts them; the program
+    draws one frame at each."""
 
     def __init__(self, display):
         self.display = display
