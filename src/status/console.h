@@ -9,6 +9,6 @@
 void prepareConsole();
 
 // Clears the console so the next text stands alone at its top. On Windows it runs "cls"; in a
-// browser it asks the page to empty its console panel; elsewhere it writes the terminal's clear sequence to standard output when that is a
-// terminal, and nothing when it is a file or pipe.
+// browser it asks the page to empty its console panel; elsewhere it writes the terminal's clear
+// sequence to standard output when that is a terminal, and nothing when it is a file or pipe.
 void clearConsole();
