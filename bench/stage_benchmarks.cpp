@@ -12,18 +12,14 @@ using test::NullBuffer;
 using test::RedirectedStdout;
 
 // A program state like one met in use: every triangle placed with coordinates that print
-// with several digits, none selected, idle input.
+// with several digits, none selected, idle input; calls are not recorded.
 void prepareEditedState() {
-  fake::reset();
+  test::resetProgram();
   fake::recording = false;
   for (int t = 0; t < TRIANGLE_COUNT; ++t) {
     const float offset = 0.1f * static_cast<float>(t);
     triangles[t] = Triangle{{{-0.5f + offset, 0.5f}, {0.25f, -0.0416667f + offset}, {0.0f, -1.0f}}};
   }
-  selectedTriangle = -1;
-  placedVertices = 0;
-  clickLatched = false;
-  frameCounter = 0;
 }
 
 // A frame while a triangle is being placed: cursor read and mapped, unfixed corners moved,
