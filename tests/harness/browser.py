@@ -213,7 +213,7 @@ class BrowserDisplay(Display):
         code, name, location = KEYS[key]
         text = key[-1] if key[-1].isdigit() or len(key) == 1 else ""
         self.send("Input.dispatchKeyEvent", type=kind, windowsVirtualKeyCode=code,
-                  code=name, key=text or name, location=location,
+                  code=name, key=text or name.removesuffix("Left"), location=location,
                   text=text if kind == "keyDown" else "")
 
     def button_down(self, button=1):
