@@ -3,6 +3,10 @@
 // frame the console shows all coordinates.
 #include <GLFW/glfw3.h>
 
+#ifdef __EMSCRIPTEN__
+#include <emscripten/emscripten.h>
+#endif
+
 #include "editor/placement.h"
 #include "editor/triangle_set.h"
 #include "status/console.h"
@@ -48,10 +52,17 @@ int main(int /*argc*/, char** /*argv*/) {
   }
   glfwMakeContextCurrent(window);
 
+#ifdef __EMSCRIPTEN__
+  // In a browser the page owns the loop: it runs one frame per animation frame and must get
+  // control back in between. A page is never closed from inside, so this call does not return.
+  emscripten_set_main_loop_arg([](void* handle) { runFrame(static_cast<GLFWwindow*>(handle)); },
+                               window, 0, true);
+#else
   // Main loop: a close request polled in a frame ends the loop before the next one.
   while (glfwWindowShouldClose(window) == GLFW_FALSE) {
     runFrame(window);
   }
+#endif
 
   // Terminating the library destroys the window and its context too.
   glfwTerminate();

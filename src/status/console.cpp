@@ -1,4 +1,4 @@
-// Console handling for Windows and for POSIX terminals.
+// Console handling for Windows, for a browser page and for POSIX terminals.
 #include "status/console.h"
 
 #ifdef _WIN32
@@ -8,6 +8,21 @@
 void prepareConsole() {}
 
 void clearConsole() { std::system("cls"); }
+
+#elif defined(__EMSCRIPTEN__)
+
+#include <emscripten/emscripten.h>
+
+// The page's console is a text panel that the page itself empties (its Module.clearConsole).
+// Lines reach the panel as each is flushed, so everything printed before this call is there
+// already and everything after lands in the emptied panel.
+EM_JS(void, clearPagePanel, (), {
+  if (Module["clearConsole"]) Module["clearConsole"]();
+});
+
+void prepareConsole() {}
+
+void clearConsole() { clearPagePanel(); }
 
 #else
 

@@ -8,7 +8,7 @@
 // away makes writes fail instead of raising SIGPIPE. Elsewhere it does nothing.
 void prepareConsole();
 
-// Clears the console so the next text stands alone at its top. On Windows it runs "cls";
-// elsewhere it writes the terminal's clear sequence to standard output when that is a
-// terminal, and nothing when it is a file or pipe.
+// Clears the console so the next text stands alone at its top. On Windows it runs "cls"; in a
+// browser it asks the page to empty its console panel; elsewhere it writes the terminal's clear
+// sequence to standard output when that is a terminal, and nothing when it is a file or pipe.
 void clearConsole();

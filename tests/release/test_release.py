@@ -2,7 +2,8 @@
 """Releases the checkout's last commit twice, from two clones at different paths with different
 file dates, umasks and time zones, and checks what scripts/release leaves in dist/: the same
 bytes from both; the zips' exact contents, their executables' PE type and version resource;
-the Debian package's metadata; and that the packaged binary, unpacked, runs in Xvfb.
+the Debian package's metadata; and that the packaged binary, unpacked, runs in Xvfb, and the
+packaged web page in headless Chromium.
 
 Usage: test_release.py SOURCE_DIR
 """
@@ -16,7 +17,9 @@ import tempfile
 import unittest
 import zipfile
 
+from harness.browser import BrowserDisplay, PageEditor
 from harness.editor import Editor
+from harness.report import expected_report
 from harness.x11 import XServer
 from windows.pe_headers import TARGETS, parse_pe
 
@@ -77,6 +80,7 @@ class Release(unittest.TestCase):
         self.assertEqual(names, sorted([
             f"triangle-editor-{self.version}-windows-i686.zip",
             f"triangle-editor-{self.version}-windows-x86_64.zip",
+            f"triangle-editor-{self.version}-web.zip",
             f"triangle-editor_{self.version}_{self.deb_arch}.deb", "SHA256SUMS"]))
         self.assertEqual(sorted(os.listdir(self.second)), names)
         differing = []
@@ -120,6 +124,20 @@ class Release(unittest.TestCase):
             entry = re.escape((key + "\0").encode("utf-16-le")) + b"(?:\0\0)?" + re.escape(
                 (self.version + "\0").encode("utf-16-le"))
             self.assertRegex(exe, entry, f"no {key} {self.version} in the version resource")
+
+    def test_web_zip_holds_the_page_that_runs_in_a_browser(self):
+        folder = f"triangle-editor-{self.version}-web"
+        with zipfile.ZipFile(self.artefact(folder + ".zip")) as archive:
+            self.assertEqual(sorted(archive.namelist()), sorted(
+                f"{folder}/{name}" for name in ("index.html", "triangle-editor.js",
+                                                "triangle-editor.wasm", "README.txt")))
+            self.assertIn(self.version.encode(), archive.read(f"{folder}/README.txt"))
+            archive.extractall(os.path.join(self.work, "web"))
+        with BrowserDisplay(os.path.join(self.work, "web", folder)) as browser:
+            page = PageEditor(browser)
+            page.find_window()
+            page.wait_for_report(expected_report({}), what="the page's first report")
+            self.assertEqual(browser.console_errors(), [])
 
     def test_debian_package_names_the_version_depends_on_glfw_and_runs(self):
         deb = self.artefact(f"triangle-editor_{self.version}_{self.deb_arch}.deb")
