@@ -80,19 +80,6 @@ class Picture:
             previous = row
         return cls.from_rgb(width, height, rows, channels)
 
-    def contains(self, x, y):
-        return 0 <= x < self.width and 0 <= y < self.height
-
-    def at(self, x, y):
-        if not self.contains(x, y):
-            raise HarnessError(f"({x}, {y}) is outside the {self.width}x{self.height} picture")
-        return self.pixels[int(y) * self.width + int(x)]
-
-    def crop(self, x, y, width, height):
-        return Picture(width, height, [p for row in range(y, y + height)
-                                       for p in self.pixels[row * self.width + x:
-                                                            row * self.width + x + width]])
-
     def colours(self):
         return set(self.pixels)
 

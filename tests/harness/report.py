@@ -33,20 +33,14 @@ def fmt(value):
     return "%g" % value
 
 
-def triangle_line(index, corners):
-    """The report line for a triangle whose corners are at these window positions."""
-    parts = [f"nowRendered = {index} |"]
-    for n, (x, y) in enumerate(corners):
-        nx, ny = to_ndc(x, y)
-        parts.append(f"{n}: x{fmt(nx)}y{fmt(ny)}")
-    return " ".join(parts)
-
-
 def expected_report(placed, selection=-1):
     """The six report lines for triangles at the given window positions ({index: three (x, y)});
     the rest still collapsed at the centre."""
-    lines = [triangle_line(i, placed[i]) if i in placed
-             else f"nowRendered = {i} | 0: x0y0 1: x0y0 2: x0y0" for i in range(TRIANGLE_COUNT)]
+    lines = []
+    for index in range(TRIANGLE_COUNT):
+        corners = [to_ndc(x, y) for x, y in placed.get(index, [(320, 240)] * 3)]
+        lines.append(f"nowRendered = {index} | " + " ".join(
+            f"{n}: x{fmt(x)}y{fmt(y)}" for n, (x, y) in enumerate(corners)))
     return lines + [str(selection)]
 
 
