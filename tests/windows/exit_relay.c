@@ -6,20 +6,13 @@
    The server keeps the status the program did return; this parent, which loads no GL and exits
    at once, reads it from there. */
 #include <stdio.h>
-#include <string.h>
-#include <windows.h>
+
+#include "arguments.h"
 
 int main(void) {
   /* The command line less this program's own name, as the child's command line. */
   static char command[32768];
-  const char* arguments = GetCommandLineA();
-  if (*arguments == '"') {
-    arguments = strchr(arguments + 1, '"');
-    arguments = arguments != NULL ? arguments + 1 : "";
-  } else {
-    arguments += strcspn(arguments, " \t");
-  }
-  arguments += strspn(arguments, " \t");
+  const char* arguments = argumentsAfterName();
   if (*arguments == '\0' || strlen(arguments) >= sizeof command) {
     fprintf(stderr, "exit-relay: usage: exit-relay PROGRAM [ARGUMENTS]\n");
     return 2;
