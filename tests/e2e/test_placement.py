@@ -8,9 +8,7 @@ class Placement(EditorTestCase):
     def test_key_and_three_clicks_place_a_triangle_and_the_report_ends_with_it(self):
         editor = self.start_editor_to_file()
         scenarios.place_a_triangle(self, editor)
-        self.assertEqual(editor.close_and_wait(), 0)
-        with open(editor.reports.path) as f:
-            scenarios.check_output_of_placement(self, f.read())
+        scenarios.close_after_placement(self, editor)
 
     def test_a_button_held_while_the_cursor_moves_fixes_one_corner(self):
         editor = self.start_editor_to_file()

@@ -1,6 +1,7 @@
 # Scenarios written once and run on every display and build: the same real input and the same
 # checks of report and picture, whatever shows the window and however the editor runs.
-from harness.report import expected_report, parse_reports, reports_match
+from harness.report import (PROBE_MARK, check_cleared_reports, expected_report, parse_reports,
+                            reports_match)
 
 # Corners at window positions whose coordinates (x/320 - 1, 1 - y/240) are exact in float, so
 # the expected report text does not depend on rounding.
@@ -79,9 +80,17 @@ def hold_a_button_while_dragging(test, editor, key="5", index=4):
     test.wait_for_picture(editor, [AFTER_DRAG], what="the triangle placed after the drag")
 
 
-def check_output_of_placement(test, text, index=2):
-    """The whole output of a run of place_a_triangle that was then closed: nothing but
-    well-formed reports, from the empty start to the placed triangle."""
+def close_after_placement(test, editor, cleared_by_probe=False, index=2):
+    """Closes the window after place_a_triangle: exit status 0, and the whole output nothing but
+    well-formed reports, from the empty start to the placed triangle (under Wine, with
+    `cleared_by_probe`, each right after one "cls" that the stand-in command processor marks).
+    Returns the number of reports."""
+    test.assertEqual(editor.close_and_wait(), 0)
+    with open(editor.reports.path, "rb") as f:
+        text = f.read().decode()
+    if cleared_by_probe:
+        check_cleared_reports(text)
+        text = text.replace("\r\n", "\n").replace(PROBE_MARK + "/c cls\n", "")
     reports, problems = parse_reports(text, finished=True)
     test.assertEqual(problems, [], "every line of the output belongs to a report")
     test.assertEqual(reports[0], expected_report({}))
@@ -89,3 +98,4 @@ def check_output_of_placement(test, text, index=2):
     test.assertTrue(reports_match(reports[-1], placed, test.display.cursor_tolerance),
                     f"last report {reports[-1]}, wanted {placed}")
     test.assertTrue(text.endswith("-1\n"))
+    return len(reports)

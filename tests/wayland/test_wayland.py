@@ -19,9 +19,7 @@ class AtScale1(EditorTestCase):
     def test_placement_shows_under_the_clicks_and_closing_ends_with_zero(self):
         editor = self.start_editor_to_file()
         scenarios.place_a_triangle(self, editor)
-        self.assertEqual(editor.close_and_wait(), 0)
-        with open(editor.reports.path) as f:
-            scenarios.check_output_of_placement(self, f.read())
+        scenarios.close_after_placement(self, editor)
         self.assertEqual(editor.stderr_text(), "")
 
 

@@ -9,7 +9,6 @@ import unittest
 
 from harness import scenarios
 from harness.case import EditorTestCase
-from harness.report import check_cleared_reports
 from pe_headers import TARGETS, parse_pe
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -34,12 +33,7 @@ class UnderWine(EditorTestCase):
                                            frames_by_reports=True, find_timeout=TIME_LIMIT * 0.6)
         try:
             scenarios.place_a_triangle(self, editor)
-            self.assertEqual(editor.close_and_wait(), 0)
-            with open(editor.reports.path, "rb") as f:
-                text = f.read().decode()
-            reports = check_cleared_reports(text)
-            scenarios.check_output_of_placement(self, text.replace("\r\n", "\n").replace(
-                "comspec-probe: /c cls\n", ""))
+            reports = scenarios.close_after_placement(self, editor, cleared_by_probe=True)
             # A crash after the last frame can leave status 0; Wine still says so on stderr.
             self.assertNotIn("Unhandled", editor.stderr_text())
             print(f"{reports} reports, each after one clear")
