@@ -1,19 +1,11 @@
-# Placing triangles with real keys and clicks: what the window shows while and after a triangle
-# is placed, and the report the editor writes to a file.
-from harness import scenarios
+# Placing triangles with real keys and clicks on X11: the shared scenarios, checked in what the
+# window shows and in the report the editor writes to a file.
 from harness.case import EditorTestCase, main
+from harness.scenarios import ScenarioSet
 
 
-class Placement(EditorTestCase):
-    def test_key_and_three_clicks_place_a_triangle_and_the_report_ends_with_it(self):
-        editor = self.start_editor_to_file()
-        scenarios.place_a_triangle(self, editor)
-        scenarios.close_after_placement(self, editor)
-
-    def test_a_button_held_while_the_cursor_moves_fixes_one_corner(self):
-        editor = self.start_editor_to_file()
-        scenarios.hold_a_button_while_dragging(self, editor)
-        self.assertEqual(editor.close_and_wait(), 0)
+class OnX11(ScenarioSet, EditorTestCase):
+    pass
 
 
 if __name__ == "__main__":

@@ -57,8 +57,11 @@ def place_a_triangle(test, editor, key="3", index=2):
     return CORNERS
 
 
-def hold_a_button_while_dragging(test, editor, key="5", index=4):
-    """A button held down over many frames while the cursor moves fixes one corner only."""
+def hold_a_button_while_dragging(test, editor, key="5", index=4, placed=None):
+    """A button held down over many frames while the cursor moves fixes one corner only.
+    `placed` ({index: corners}) are the triangles placed before, which stay as they are."""
+    placed = dict(placed or {})
+    others = list(placed.values())
     editor.tap_key(key)
     editor.wait_for_selection(index)
     editor.move_to(*HELD_AT)
@@ -69,20 +72,24 @@ def hold_a_button_while_dragging(test, editor, key="5", index=4):
         # Still held at the end of the drag: only the first corner is fixed; the other two are
         # at the cursor.
         end = DRAGGED_THROUGH[-1]
-        editor.wait_for_report(expected_report({index: [HELD_AT, end, end]}, index),
+        editor.wait_for_report(expected_report({**placed, index: [HELD_AT, end, end]}, index),
                                what="one corner fixed during the drag")
 
     editor.click(*AFTER_DRAG[1])
     editor.move_to(*AFTER_DRAG[2])
-    test.wait_for_picture(editor, [AFTER_DRAG], what="the rubber band after the drag")
+    test.wait_for_picture(editor, others + [AFTER_DRAG], what="the rubber band after the drag")
     editor.click(*AFTER_DRAG[2])
-    editor.wait_for_report(expected_report({index: AFTER_DRAG}), what="the placed triangle")
-    test.wait_for_picture(editor, [AFTER_DRAG], what="the triangle placed after the drag")
+    editor.wait_for_report(expected_report({**placed, index: AFTER_DRAG}),
+                           what="the placed triangle")
+    test.wait_for_picture(editor, others + [AFTER_DRAG], what="the triangle placed after the drag")
+    placed[index] = AFTER_DRAG
+    return placed
 
 
-def close_after_placement(test, editor, cleared_by_probe=False, index=2):
-    """Closes the window after place_a_triangle: exit status 0, and the whole output nothing but
-    well-formed reports, from the empty start to the placed triangle (under Wine, with
+def close_after_placement(test, editor, cleared_by_probe=False, placed=None):
+    """Closes the window after the triangles `placed` ({index: corners}, by default
+    place_a_triangle's) were placed: exit status 0, and the whole output nothing but
+    well-formed reports, from the empty start to the placed triangles (under Wine, with
     `cleared_by_probe`, each right after one "cls" that the stand-in command processor marks).
     Returns the number of reports."""
     test.assertEqual(editor.close_and_wait(), 0)
@@ -94,8 +101,31 @@ def close_after_placement(test, editor, cleared_by_probe=False, index=2):
     reports, problems = parse_reports(text, finished=True)
     test.assertEqual(problems, [], "every line of the output belongs to a report")
     test.assertEqual(reports[0], expected_report({}))
-    placed = expected_report({index: CORNERS})
+    placed = expected_report(placed or {2: CORNERS})
     test.assertTrue(reports_match(reports[-1], placed, test.display.cursor_tolerance),
                     f"last report {reports[-1]}, wanted {placed}")
     test.assertTrue(text.endswith("-1\n"))
     return len(reports)
+
+
+class ScenarioSet:
+    """The scenarios that every display and build runs, mixed into its test case:
+    `class OnX11(ScenarioSet, EditorTestCase)`. One editor goes through them in turn: a keypad
+    digit does not select, a digit key and three clicks place a triangle, a button held while
+    the cursor moves fixes one corner, and closing the window ends the run with 0 and an output
+    of nothing but reports. A display or build changes how the editor starts
+    (start_scenario_editor) and, only where it truly cannot do a step, switches it off:
+    `closes` is False where the window cannot be closed (a page)."""
+
+    closes = True
+    cleared_by_probe = False  # under Wine: every report after one "cls" of the stand-in
+
+    def start_scenario_editor(self):
+        return self.start_editor_to_file()
+
+    def test_keypad_placement_drag_and_close(self):
+        editor = self.start_scenario_editor()
+        placed = {2: place_a_triangle(self, editor)}
+        placed = hold_a_button_while_dragging(self, editor, placed=placed)
+        if self.closes:
+            close_after_placement(self, editor, self.cleared_by_probe, placed)
