@@ -20,25 +20,25 @@ import glob
 import mmap
 import os
 import select
-import shlex
+import shutil
 import signal
 import statistics
 import struct
-import subprocess
 import sys
 import tempfile
 import time
 
 from Xlib import X, display as xdisplay
 
-from harness.common import STARTUP_TIMEOUT, Closing, HarnessError
-from harness.editor import Editor
+from harness.common import STARTUP_TIMEOUT, Closing, wait_for
+from harness.editor import Editor, EditorProcess, Terminal
 from harness.report import WINDOW_TITLE, to_ndc
+from harness.scenarios import place
 from harness.x11 import XServer
 
 SCREEN = "1320x500x24"   # room for both 640 x 480 windows side by side
 BARE_WINDOW_X = 660
-PARKED_POINTER = (1310, 490)  # over neither window
+PARKED_POINTER = (1310, 490)  # over neither window, in the editor's window units
 # The placed scene: five triangles, in window pixels, that the editor gets by real input and
 # the bare loop by its arguments; about 40 % of the window is white.
 TRIANGLES = [
@@ -48,7 +48,6 @@ TRIANGLES = [
     [(80, 260), (280, 260), (180, 440)],
     [(360, 260), (560, 260), (460, 440)],
 ]
-SELECT_KEYS = ["1", "2", "3", "4", "5"]
 
 
 class MapWatcher(Closing):
@@ -61,28 +60,31 @@ class MapWatcher(Closing):
         root.change_attributes(event_mask=X.SubstructureNotifyMask)
         self.display.sync()
 
-    def wait(self, timeout=STARTUP_TIMEOUT, title=WINDOW_TITLE, alive=lambda: True):
-        """(window id, monotonic time of its MapNotify) for the first window with this title
-        mapped since the watcher was made."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline and alive():
+    def wait(self, process):
+        """(window id, monotonic time of its MapNotify) for the first window titled "Hello
+        World" mapped since the watcher was made by `process` (an EditorProcess)."""
+        def mapped():
+            if not process.running():
+                raise AssertionError(f"the program exited with {process.popen.returncode}")
+            # Waits on the connection itself, so that a MapNotify is timed as it arrives.
+            select.select([self.display], [], [], 0.5)
             while self.display.pending_events():
                 event = self.display.next_event()
                 if event.type == X.MapNotify:
                     seen = time.monotonic()
                     try:
-                        if event.window.get_wm_name() == title:
+                        if event.window.get_wm_name() == WINDOW_TITLE:
                             return event.window.id, seen
                     except Exception:  # the window went away meanwhile
                         pass
-            select.select([self.display], [], [], 0.05)
-        raise HarnessError(f'no window titled "{title}" was mapped in {timeout:.0f} s')
+            return None
+        return wait_for(mapped, STARTUP_TIMEOUT, what=f'a window titled "{WINDOW_TITLE}" mapped')
 
     def close(self):
         self.display.close()
 
 
-class FrameCount:
+class SwapCount:
     """The page the frame counter writes: swaps done and the CLOCK_MONOTONIC time of the first."""
 
     def __init__(self, path):
@@ -117,134 +119,69 @@ def pin(pid, cpus):
         os.sched_setaffinity(int(task), cpus)
 
 
-class Launch:
-    """One program with its standard output in a file, or on a tmux pane (a terminal)."""
-
-    serial = 0  # numbers the launches, so that no name is used twice
-
-    def __init__(self, argv, mode, env, workdir, name):
-        self.mode = mode
-        self.started = time.monotonic()
-        if mode in ("file", "null"):
-            self.out = open(os.devnull if mode == "null" else os.path.join(workdir, name + ".out"),
-                            "wb")
-            self.process = subprocess.Popen(argv, stdout=self.out, stderr=subprocess.DEVNULL,
-                                            stdin=subprocess.DEVNULL, env=env)
-            self.pid = self.process.pid
-            self.server_pid = None
-            return
-        # A tmux server of its own, so that shutting one down never takes another.
-        socket = "triangle-bench-%d-%s" % (os.getpid(), name)
-        self.tmux = ["tmux", "-L", socket, "-f", "/dev/null"]
-        # The pane's shell waits for the program and keeps its exit status in a file: tmux can
-        # report a pane dead well before it has collected the status.
-        self.status_file = os.path.join(workdir, name + ".status")
-        command = "%s; echo $? > %s" % (shlex.join(argv), shlex.quote(self.status_file))
-        subprocess.run(self.tmux + ["new-session", "-d", "-s", "bench", "-x", "80", "-y", "24",
-                                    "-e", "DISPLAY=" + env["DISPLAY"],
-                                    "-e", "XDG_RUNTIME_DIR=" + env["XDG_RUNTIME_DIR"], command],
-                       check=True, cwd=workdir)
-        self.server_pid = int(self.tmux_format("#{pid}"))
-        shell = int(self.tmux_format("#{pane_pid}"))
-        self.pid = None
-        deadline = time.monotonic() + 10
-        while self.pid is None and time.monotonic() < deadline:
-            with open("/proc/%d/task/%d/children" % (shell, shell)) as f:
-                children = f.read().split()
-            if children:
-                self.pid = int(children[0])
-            else:
-                time.sleep(0.001)
-        if self.pid is None:
-            raise RuntimeError("no program started in the tmux pane")
-
-    def tmux_format(self, fmt):
-        return subprocess.run(self.tmux + ["display-message", "-p", "-t", "bench", fmt],
-                              check=True, capture_output=True).stdout.decode().strip()
-
-    def alive(self):
-        if self.mode != "tty":
-            return self.process.poll() is None
-        return not os.path.exists(self.status_file)
-
-    def wait(self, timeout):
-        """Exit status, or None if the program is still running after `timeout` s."""
-        deadline = time.monotonic() + timeout
-        while self.alive():
-            if time.monotonic() > deadline:
-                return None
-            time.sleep(0.02)
-        if self.mode != "tty":
-            self.out.close()
-            return self.process.returncode
-        time.sleep(0.1)  # the file may be created a moment before it is written
-        with open(self.status_file) as f:
-            status = int(f.read().strip() or -1)
-        subprocess.run(self.tmux + ["kill-server"], check=False, stderr=subprocess.DEVNULL)
-        return status
-
-    def kill(self):
-        try:
-            os.kill(self.pid, signal.SIGCONT)
-            os.kill(self.pid, signal.SIGKILL)
-        except (ProcessLookupError, TypeError):
-            pass
-        if self.mode == "tty":
-            subprocess.run(self.tmux + ["kill-server"], check=False, stderr=subprocess.DEVNULL)
-
-
 class Contender:
-    """A program under measurement: its launch, window and frame counter."""
+    """A program under measurement, its standard output to a file, /dev/null or a terminal (a
+    tmux pane): its process, window and frame counter."""
+
+    serial = 0  # numbers the contenders, so that no file name is used twice
 
     def __init__(self, kind, command, mode, x, workdir, args):
+        Contender.serial += 1
+        name = "%s-%s-%d" % (kind, mode, Contender.serial)
         self.kind = kind
-        self.count = FrameCount(os.path.join(workdir, kind + ".count"))
+        self.count = SwapCount(os.path.join(workdir, name + ".count"))
         variables = {"LD_PRELOAD": args.counter, "BENCH_FRAME_COUNT": self.count.path}
         if args.lp_threads is not None:
             variables["LP_NUM_THREADS"] = str(args.lp_threads)
-        argv = ["env", *("%s=%s" % item for item in variables.items())]
-        if args.program_cpu is not None:
-            argv += ["taskset", "-c", str(args.program_cpu)]
-        argv += command
-        with MapWatcher(x) as watcher:
-            Launch.serial += 1
-            self.launch = Launch(argv, mode, x.environment(), workdir,
-                                 "%s-%s-%d" % (kind, mode, Launch.serial))
-            try:
-                window, self.mapped_at = watcher.wait(30, alive=self.launch.alive)
-            except BaseException:
-                self.launch.kill()
-                raise
-        # Started by this launch, not by the harness: known only by its window.
-        self.editor = Editor(x, None)
+        argv = ["env", *("%s=%s" % item for item in variables.items()),
+                "taskset", "-c", str(args.program_cpu), *command]
+        self.process = self.terminal = None
+        try:
+            if mode == "tty":
+                self.terminal = Terminal(os.path.join(workdir, name + ".tmux"))
+            path = {"file": os.path.join(workdir, name + ".out"), "null": os.devnull,
+                    "tty": self.terminal and self.terminal.tty}[mode]
+            with MapWatcher(x) as watcher:
+                with open(path, "wb") as stdout:
+                    self.started = time.monotonic()
+                    self.process = EditorProcess(argv, x.environment(), stdout)
+                window, self.mapped_at = watcher.wait(self.process)
+        except BaseException:
+            self.stop()
+            raise
+        # Input goes to it as to the editor in the tests.
+        self.editor = Editor(x, self.process)
         self.editor.window = x.window_by_id(window)
 
     def sample(self):
         """(frames, program CPU ns, monotonic s)"""
         frames, _ = self.count.read()
-        return frames, cpu_ns(self.launch.pid), time.monotonic()
+        return frames, cpu_ns(self.process.pid), time.monotonic()
 
     def signal(self, sig):
-        os.kill(self.launch.pid, sig)
+        self.process.popen.send_signal(sig)
 
     def close(self):
-        self.signal(signal.SIGCONT)
-        self.editor.request_close()
-        status = self.launch.wait(10)
-        self.count.close()
-        if status != 0:
-            self.launch.kill()
-            raise RuntimeError("%s exited with %s" % (self.kind, status))
+        """Closes the window; raises unless the program then exits with 0."""
+        try:
+            self.signal(signal.SIGCONT)
+            self.editor.request_close()
+            status = self.process.wait(10)
+            if status != 0:
+                raise RuntimeError("%s exited with %s" % (self.kind, status))
+        finally:
+            self.stop()
+
+    def stop(self):
+        for part in (self.process, self.count, self.terminal):
+            if part is not None:
+                part.close()
 
 
 def place_triangles(editor):
-    editor.window.update_origin()
-    editor.window.focus()
-    for key, corners in zip(SELECT_KEYS, TRIANGLES):
-        editor.tap_key(key)
-        for corner in corners:
-            editor.click(*corner)
-    editor.display.move_to(*PARKED_POINTER)
+    for index, corners in enumerate(TRIANGLES):
+        place(editor, index, corners)
+    editor.move_to(*PARKED_POINTER)
     editor.wait_frames()
 
 
@@ -271,8 +208,7 @@ def compare(x, mode, scene, programs, workdir, args):
         bare = Contender("bare", [programs["bare"], *bare_arguments(scene)], mode, x, workdir,
                          args)
         contenders["bare"] = bare
-        bare.editor.window.handle.configure(x=BARE_WINDOW_X, y=0)
-        x.display.sync()
+        bare.editor.window.configure(x=BARE_WINDOW_X, y=0)
         bare.signal(signal.SIGSTOP)
         others = [x.process.pid]
         pairs = []
@@ -281,7 +217,7 @@ def compare(x, mode, scene, programs, workdir, args):
             pair = {}
             for kind in order:
                 contender = contenders[kind]
-                server_pids = others + ([contender.launch.server_pid] if mode == "tty" else [])
+                server_pids = others + ([contender.terminal.server_pid] if mode == "tty" else [])
                 contender.signal(signal.SIGCONT)
                 time.sleep(args.settle)
                 frames0, cpu0, t0 = contender.sample()
@@ -297,17 +233,15 @@ def compare(x, mode, scene, programs, workdir, args):
                 pair[kind] = (frames / (t1 - t0), (cpu1 - cpu0) / 1000 / frames,
                               per_frame[0], per_frame[1] if len(per_frame) > 1 else 0.0)
             pairs.append(pair)
-            if args.verbose:
-                print("  %s %s pair %2d: editor %7.1f fps  bare %7.1f fps  ratio %.3f" % (
-                    mode, scene, index + 1, pair["editor"][0], pair["bare"][0],
-                    pair["editor"][0] / pair["bare"][0]), flush=True)
     finally:
+        failures = []
         for contender in contenders.values():
             try:
                 contender.close()
-            except Exception:
-                contender.launch.kill()
-                raise
+            except Exception as failure:  # the other one is still closed
+                failures.append(failure)
+        if failures:
+            raise failures[0]
     return pairs
 
 
@@ -317,11 +251,10 @@ def startup(x, programs, workdir, args):
     for run in range(args.startup_runs):
         for kind in (["editor", "bare"] if run % 2 == 0 else ["bare", "editor"]):
             contender = Contender(kind, [programs[kind]], "file", x, workdir, args)
-            deadline = time.monotonic() + 10
-            while contender.count.read()[0] == 0 and time.monotonic() < deadline:
-                time.sleep(0.005)
+            # The counter notes the first swap's own time, so polling late does not matter.
+            wait_for(lambda: contender.count.read()[0] > 0, what=f"the {kind}'s first frame")
             first_swap = contender.count.read()[1] / 1e9
-            started = contender.launch.started
+            started = contender.started
             results[kind].append((1000 * (contender.mapped_at - started),
                                   1000 * (first_swap - started)))
             contender.close()
@@ -354,18 +287,16 @@ def main():
                              "five collapsed triangles; placed, five placed triangles in both")
     parser.add_argument("--lp-threads", type=int, default=0,
                         help="LP_NUM_THREADS for llvmpipe; -1 leaves Mesa's default")
-    parser.add_argument("--no-pin", action="store_true",
-                        help="leave the scheduler free to place every process")
     parser.add_argument("--split-cores", action="store_true",
                         help="Xvfb on another core than the program, not on the same")
     parser.add_argument("--startup-runs", type=int, default=5)
-    parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
     if args.lp_threads < 0:
         args.lp_threads = None
     cpus = sorted(os.sched_getaffinity(0))
-    pinned = not args.no_pin and len(cpus) >= 2
-    args.program_cpu = cpus[-1] if pinned else None
+    if len(cpus) < 2:
+        sys.exit("frame_rate: needs two cores, one for the program and Xvfb")
+    args.program_cpu = cpus[-1]
     programs = {"editor": os.path.abspath(args.editor), "bare": os.path.abspath(args.bare)}
     args.counter = os.path.abspath(args.counter)
 
@@ -375,15 +306,13 @@ def main():
         "default" if args.lp_threads is None else args.lp_threads,
         ("program on cpu %d, Xvfb, tmux and this driver on the other" if args.split_cores
          else "program and Xvfb on cpu %d, tmux and this driver on the other")
-        % args.program_cpu
-        if pinned else "no pinning", args.pairs, args.slice, args.settle), flush=True)
+        % args.program_cpu, args.pairs, args.slice, args.settle), flush=True)
     workdir = tempfile.mkdtemp(prefix="triangle-bench-")
     try:
         with XServer(screen=SCREEN) as x:
-            if pinned:
-                rest = set(cpus[:-1])
-                os.sched_setaffinity(0, rest)
-                pin(x.process.pid, rest if args.split_cores else {args.program_cpu})
+            rest = set(cpus[:-1])
+            os.sched_setaffinity(0, rest)
+            pin(x.process.pid, rest if args.split_cores else {args.program_cpu})
             for scene in args.scenes.split(","):
                 for mode in args.modes.split(","):
                     pairs = compare(x, mode, scene, programs, workdir, args)
@@ -395,9 +324,7 @@ def main():
                               kind, len(rows), summary([r[0] for r in rows]),
                               summary([r[1] for r in rows])))
     finally:
-        for path in glob.glob(os.path.join(workdir, "*")):
-            os.remove(path)
-        os.rmdir(workdir)
+        shutil.rmtree(workdir, ignore_errors=True)
     print("load average at end %s" % " ".join(open("/proc/loadavg").read().split()[:3]))
     return 0
 

@@ -10,11 +10,10 @@ import tempfile
 import threading
 import time
 
-from harness.editor import Editor
+from harness.editor import start_editor
 from harness.report import expected_report
+from harness.scenarios import place
 from harness.x11 import XServer
-
-SELECT_KEYS = ["1", "2", "3", "4", "5"]
 
 
 def rss_kib(pid):
@@ -34,7 +33,7 @@ def main():
     args = parser.parse_args()
 
     with XServer() as x, tempfile.TemporaryDirectory() as work, \
-            Editor(x, os.path.abspath(args.editor), stdout=os.path.join(work, "out")) as editor:
+            start_editor(x, os.path.abspath(args.editor), stdout=os.path.join(work, "out")) as editor:
         editor.find_window()
         mapped_at = time.monotonic()
         samples = []  # (seconds since the window appeared, VmRSS KiB)
@@ -53,10 +52,9 @@ def main():
             placements = 0
             deadline = mapped_at + args.seconds
             while time.monotonic() < deadline - 3:
-                editor.tap_key(SELECT_KEYS[placements % 5])
-                for corner in range(3):
-                    editor.click(40 + (placements * 37 + corner * 211) % 560,
-                                 30 + (placements * 53 + corner * 149) % 420)
+                place(editor, placements % 5, [(40 + (placements * 37 + corner * 211) % 560,
+                                                30 + (placements * 53 + corner * 149) % 420)
+                                               for corner in range(3)])
                 placements += 1
                 time.sleep(min(3.0, max(0.0, deadline - 3 - time.monotonic())))
             time.sleep(max(0.0, deadline - time.monotonic()))

@@ -5,33 +5,31 @@ import os
 import sys
 
 from harness.common import wait_for
-from harness.editor import Editor, check_sanitizer_reports
+from harness.editor import check_sanitizer_reports, start_editor
 from harness.picture import check_shows_triangles
+from harness.scenarios import place
 from harness.x11 import XServer
 
-TRIANGLES = [
-    ("1", [(80, 420), (240, 60), (320, 390)]),
-    ("2", [(360, 120), (600, 180), (440, 450)]),
-]
+TRIANGLES = {
+    0: [(80, 420), (240, 60), (320, 390)],
+    1: [(360, 120), (600, 180), (440, 450)],
+}
 
 
 def main():
     if len(sys.argv) != 3:
         sys.exit(f"usage: {sys.argv[0]} TRIANGLE_EDITOR OUTPUT.png")
     exe, target = os.path.abspath(sys.argv[1]), sys.argv[2]
-    with XServer() as server, Editor(server, exe) as editor:
+    with XServer() as server, start_editor(server, exe) as editor:
         editor.find_window()
-        for key, corners in TRIANGLES:
-            editor.tap_key(key)
-            for corner in corners:
-                editor.click(*corner)
+        for index, corners in TRIANGLES.items():
+            place(editor, index, corners)
         # Park the cursor outside so that it plays no part in the picture.
-        server.move_to(1000, 700)
-        shown = [corners for _, corners in TRIANGLES]
+        editor.move_to(1000, 700)
 
         def both_shown():
             picture = editor.grab()
-            check_shows_triangles(picture, shown)
+            check_shows_triangles(picture, list(TRIANGLES.values()))
             return picture
 
         picture = wait_for(both_shown, what="both triangles on screen")

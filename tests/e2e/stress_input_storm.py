@@ -6,13 +6,12 @@ import random
 import time
 
 from harness.case import EditorTestCase, main
-from harness.report import parse_reports
+from harness.scenarios import SELECT_KEYS
 from harness.x11 import XServer
 
 STORM_SECONDS = float(os.environ.get("STORM_SECONDS", "20"))
 SCREEN_WIDTH, SCREEN_HEIGHT = 1600, 1200
 
-SELECT_KEYS = ["1", "2", "3", "4", "5"]
 KEYPAD_KEYS = ["KP_1", "KP_2", "KP_3", "KP_4", "KP_5", "KP_0", "KP_Enter"]
 OTHER_KEYS = ["0", "6", "9", "a", "q", "space", "Escape", "Return", "Tab", "Shift_L",
               "Control_L", "Alt_L", "F4", "BackSpace", "Delete"]
@@ -30,13 +29,13 @@ class InputStorm(EditorTestCase):
         print(f"\nstorm seed {seed} (set STORM_SEED to repeat)", flush=True)
         rng = random.Random(seed)
         editor = self.start_editor_to_file()
-        server = self.display
+        server, window = self.display, editor.window
         keys_down, buttons_down = set(), set()
 
         def anywhere_inside():
             return rng.randrange(640), rng.randrange(480)
 
-        def far_outside():
+        def far_outside():  # window positions; the window is at the screen's top left
             return rng.randrange(700, SCREEN_WIDTH), rng.randrange(500, SCREEN_HEIGHT)
 
         def short():
@@ -68,14 +67,12 @@ class InputStorm(EditorTestCase):
                            server.button_up)
                 elif roll < 0.75:  # the cursor: inside, far outside, or dragged across
                     where = anywhere_inside() if rng.random() < 0.7 else far_outside()
-                    server.move_to(*where)
+                    window.move_to(*where)
                 elif roll < 0.8:  # a resize, smaller or larger than the creation size
-                    editor.window.handle.configure(width=rng.randrange(1, 1400),
-                                            height=rng.randrange(1, 1100))
-                    server.display.sync()
+                    window.configure(width=rng.randrange(1, 1400), height=rng.randrange(1, 1100))
                 elif roll < 0.85:  # a burst of motion with no pause at all
                     for _ in range(rng.randrange(5, 50)):
-                        server.move_to(*anywhere_inside())
+                        window.move_to(*anywhere_inside())
                 time.sleep(short())
                 if actions % 50 == 0:
                     self.assertTrue(editor.is_running(), f"editor died after {actions} actions")
@@ -88,8 +85,7 @@ class InputStorm(EditorTestCase):
 
         self.assertTrue(editor.is_running(), "the editor did not survive the storm")
         self.assertEqual(editor.close_and_wait(), 0)
-        with open(editor.reports.path) as f:
-            reports, problems = parse_reports(f.read(), finished=True)
+        reports, problems = editor.reports.finish()
         self.assertEqual(problems[:3], [], "malformed output")
         selections = {report[-1] for report in reports}
         print(f"{len(reports)} reports; selections seen: {sorted(selections)}", flush=True)

@@ -13,6 +13,9 @@ SEEN_FRAMES = 3
 # Generous: the machine has two cores and ctest may run several of these tests at once.
 STARTUP_TIMEOUT = 30.0
 CONDITION_TIMEOUT = 20.0
+# The pause between two looks at a condition; one that waits on a descriptor itself (select)
+# sees its event at once and is barely delayed by it.
+POLL_SECONDS = 0.02
 
 
 class HarnessError(AssertionError):
@@ -23,8 +26,9 @@ class EditorExited(AssertionError):
     """The editor ended while a test still expected it to run; never worth waiting on."""
 
 
-def wait_for(condition, timeout=CONDITION_TIMEOUT, interval=0.05, what="condition"):
-    """Polls condition() until it returns something truthy; returns that, or raises."""
+def wait_for(condition, timeout=CONDITION_TIMEOUT, what="condition"):
+    """Polls condition() until it returns something truthy; returns that, or raises. A
+    HarnessError from the condition means "not yet"; any other error ends the wait."""
     deadline = time.monotonic() + timeout
     last_error = None
     while True:
@@ -37,7 +41,7 @@ def wait_for(condition, timeout=CONDITION_TIMEOUT, interval=0.05, what="conditio
         if time.monotonic() >= deadline:
             detail = f": {last_error}" if last_error else ""
             raise HarnessError(f"timed out after {timeout:.0f} s waiting for {what}{detail}")
-        time.sleep(interval)
+        time.sleep(POLL_SECONDS)
 
 
 def die_with_parent():
@@ -48,12 +52,15 @@ def die_with_parent():
     libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
-def stop_process(process, grace=5.0):
+def stop_process(process):
+    """Ends a child process if it still runs: asks it to (SIGTERM, after a SIGCONT for one that a
+    measurement has stopped), and kills it if it has not gone 5 s later."""
     if process is None or process.poll() is not None:
         return
+    process.send_signal(signal.SIGCONT)
     process.terminate()
     try:
-        process.wait(grace)
+        process.wait(5)
     except subprocess.TimeoutExpired:
         process.kill()
         process.wait()

@@ -1,28 +1,73 @@
 # What every display offers a test: a private server with real input, and the editor's window on
 # it. X11 (x11.XServer), Wayland (wayland.Sway) and a browser page (browser.BrowserDisplay)
 # implement it, so a scenario written against it runs on every display.
+from abc import ABC, abstractmethod
+
 from harness.common import Closing
 
 
-class Display(Closing):
-    """A display server private to one test, with real keyboard and pointer input:
-    environment() gives the whole environment for a program shown on it; find_window(process,
-    timeout) waits for the "Hello World" window and returns it (EditorExited if `process`, None
-    when started elsewhere, ends first); key_down(key) and key_up(key) take keys named as X names
-    their keysyms ("1", "KP_3", "Escape"); button_down(button=1) and button_up(button=1) press and
-    release a mouse button (1 is the left one); close() stops everything it started."""
+class Display(Closing, ABC):
+    """A display server private to one test, with real keyboard and pointer input."""
 
     scale = 1  # physical pixels per window unit
     # How far a reported coordinate may be from the exact one: 0 where the cursor position is
     # exact, more where the display quantises it.
     cursor_tolerance = 0.0
 
+    @abstractmethod
+    def environment(self):
+        """The whole environment for a program shown on this display."""
 
-class Window:
-    """The editor's window on a display: move_to(x, y) moves the pointer there, in window units
-    from the client area's top left; grab() gives the client area as a Picture in physical
-    pixels; size() its (width, height) in window units; title(); request_close() asks it to close
-    as a window manager or compositor does."""
+    @abstractmethod
+    def find_window(self, process, timeout):
+        """Waits up to `timeout` s for the "Hello World" window, gives it the keyboard and
+        returns it as a Window; raises EditorExited if `process` (a Popen, or None for a program
+        started elsewhere) ends first."""
+
+    @abstractmethod
+    def key_down(self, key):
+        """Presses a key, named as X names its keysym ("1", "KP_3", "Escape")."""
+
+    @abstractmethod
+    def key_up(self, key):
+        """Releases a key pressed by key_down."""
+
+    @abstractmethod
+    def button_down(self, button=1):
+        """Presses a mouse button (1 is the left one) wherever the pointer is."""
+
+    @abstractmethod
+    def button_up(self, button=1):
+        """Releases a mouse button."""
+
+    @abstractmethod
+    def close(self):
+        """Stops everything the display started."""
+
+
+class Window(ABC):
+    """The editor's window on a display. Positions are in window units from the client area's
+    top left; they may lie outside the window."""
+
+    @abstractmethod
+    def move_to(self, x, y):
+        """Moves the pointer to (x, y)."""
+
+    @abstractmethod
+    def grab(self):
+        """The client area as a Picture, in physical pixels."""
+
+    @abstractmethod
+    def size(self):
+        """The client area's (width, height) in window units."""
+
+    @abstractmethod
+    def title(self):
+        """The window's title."""
+
+    @abstractmethod
+    def request_close(self):
+        """Asks the window to close, as a window manager or compositor does."""
 
     def frames(self):
         """A context manager that counts the frames drawn from now on (.wait(n, timeout)), or

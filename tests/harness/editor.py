@@ -1,5 +1,6 @@
 # One run of the editor on a display: its process (native, or behind any command prefix such
-# as the Wine launcher), its window, real input to it, and its report.
+# as the Wine launcher), its window, real input to it, and its report; and a terminal to show
+# the report on.
 import atexit
 import contextlib
 import os
@@ -11,7 +12,7 @@ import time
 from harness.common import (HOLD_SECONDS, SEEN_FRAMES, STARTUP_TIMEOUT, CONDITION_TIMEOUT,
                             Closing, EditorExited, HarnessError, die_with_parent, stop_process,
                             wait_for)
-from harness.report import ReportFollower, reports_match
+from harness.report import ReportFile, reports_match
 
 # --- the editor's own environment -----------------------------------------------------------
 #
@@ -70,46 +71,88 @@ def check_sanitizer_reports():
         raise AssertionError("sanitizer report from the editor:\n" + "\n".join(found))
 
 
-class Editor(Closing):
-    """One run of the editor on a display. `stdout` is a path (the report is then followed
-    there), or anything Popen accepts; `command_prefix` wraps the executable (a shell that
-    closes a descriptor first, say, or the Wine launcher); `env` replaces the display's
-    environment. With exe None the editor was started by something else (a terminal, say) and
-    is known only by its window. Every wait for the editor takes up to `step_timeout` seconds
-    (more for a build that runs emulated). With `frames_by_reports` (or where the display cannot
-    count frames) input is held until reports show that a frame has polled it."""
+class EditorProcess(Closing):
+    """The editor's process (or, for a measurement, any program's) with its stderr kept in a
+    file: nobody reads stderr while it runs, and a full pipe would stall it."""
 
-    def __init__(self, display, exe, stdout=subprocess.DEVNULL, command_prefix=(), env=None,
-                 step_timeout=CONDITION_TIMEOUT, frames_by_reports=False):
+    def __init__(self, command, env, stdout=subprocess.DEVNULL):
+        self.stderr = tempfile.TemporaryFile()
+        try:
+            self.popen = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout,
+                                          stderr=self.stderr, env=env, preexec_fn=die_with_parent)
+        except BaseException:
+            self.stderr.close()
+            raise
+        self.pid = self.popen.pid
+
+    def running(self):
+        return self.popen.poll() is None
+
+    def wait(self, timeout):
+        try:
+            return self.popen.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise HarnessError(f"editor still running {timeout:.0f} s later") from None
+
+    def stderr_text(self):
+        if self.stderr.closed:
+            return ""
+        self.stderr.seek(0)
+        return self.stderr.read().decode(errors="replace")
+
+    def close(self):
+        """Stops the process if it still runs and notes any sanitizer report on its stderr."""
+        if self.stderr.closed:
+            return
+        stop_process(self.popen)
+        text = self.stderr_text()
+        if _sanitizer_report_in(text):
+            _sanitizer_findings.append(f"stderr of editor {self.pid}:\n{text}")
+        self.stderr.close()
+
+
+def start_editor(display, exe, stdout=subprocess.DEVNULL, command_prefix=(), line_filter=None,
+                 **options):
+    """Starts the editor on a display, behind `command_prefix` (a shell that closes a descriptor
+    first, say, or the Wine launcher). `stdout` is a path, whose report the editor then reads
+    (through `line_filter`, see ReportFile), or anything Popen accepts. Returns the Editor; its
+    window is still to be found."""
+    reports = None
+    if isinstance(stdout, str):
+        reports = ReportFile(stdout, line_filter)
+        stdout = open(stdout, "wb")
+    try:
+        process = EditorProcess([*command_prefix, *editor_command(exe)], display.environment(),
+                                stdout)
+    finally:
+        if reports is not None:
+            stdout.close()
+    return Editor(display, process, reports, **options)
+
+
+class Editor(Closing):
+    """The editor on a display, as a test drives it: its window, real input to it, its reports
+    (a ReportFile, or any object with last() and count(), such as a page's panel) and, unless it
+    was started elsewhere (in a terminal, a page), its process. Every wait for the editor takes
+    up to `step_timeout` seconds (more for a build that runs emulated). With
+    `frames_by_reports` (or where the display cannot count frames) input is held until reports
+    show that a frame has polled it."""
+
+    def __init__(self, display, process=None, reports=None, step_timeout=CONDITION_TIMEOUT,
+                 frames_by_reports=False):
         self.display = display
+        self.process = process
+        self.reports = reports
         self.step_timeout = step_timeout
         self.frames_by_reports = frames_by_reports
         self.window = None
-        self.process = None
-        self.stderr = None
-        self.reports = None
-        if exe is None:
-            return
-        if isinstance(stdout, str):
-            self.reports = ReportFollower(stdout)
-            stdout = open(stdout, "wb")
-        # A file rather than a pipe: nobody reads stderr while the editor runs, and a full pipe
-        # would stall it.
-        self.stderr = tempfile.TemporaryFile()
-        try:
-            self.process = subprocess.Popen(
-                [*command_prefix, *editor_command(exe)], stdin=subprocess.DEVNULL,
-                stdout=stdout, stderr=self.stderr,
-                env=env if env is not None else display.environment(), preexec_fn=die_with_parent)
-        finally:
-            if self.reports is not None:
-                stdout.close()
 
     # --- window ----------------------------------------------------------------------------
 
     def find_window(self, timeout=STARTUP_TIMEOUT):
+        popen = self.process.popen if self.process else None
         try:
-            self.window = self.display.find_window(self.process, timeout)
+            self.window = self.display.find_window(popen, timeout)
         except EditorExited as exited:
             raise EditorExited(f"{exited}; stderr: {self.stderr_text()}") from None
         return self.window
@@ -123,51 +166,38 @@ class Editor(Closing):
     # --- the process -----------------------------------------------------------------------
 
     def is_running(self):
-        return self.process is None or self.process.poll() is None
+        return self.process is None or self.process.running()
 
-    def wait(self, timeout=None):
-        timeout = timeout or max(STARTUP_TIMEOUT, self.step_timeout)
-        try:
-            return self.process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            raise HarnessError(f"editor still running {timeout:.0f} s later") from None
+    def check_running(self):
+        if not self.is_running():
+            raise EditorExited(f"editor exited with {self.process.popen.returncode}")
 
     def close_and_wait(self, timeout=None):
+        """Asks the window to close; the exit status."""
         self.request_close()
-        return self.wait(timeout)
+        return self.process.wait(timeout or max(STARTUP_TIMEOUT, self.step_timeout))
 
     def stderr_text(self):
-        if self.stderr is None or self.stderr.closed:
-            return ""
-        self.stderr.seek(0)
-        return self.stderr.read().decode(errors="replace")
+        return self.process.stderr_text() if self.process else ""
 
     def close(self):
-        """Stops the editor if it still runs and notes any sanitizer report on its stderr."""
-        if self.reports is not None:
+        if self.reports is not None and hasattr(self.reports, "close"):
             self.reports.close()
-        if self.process is None or self.stderr.closed:
-            return
-        stop_process(self.process)
-        text = self.stderr_text()
-        if _sanitizer_report_in(text):
-            _sanitizer_findings.append(f"stderr of editor {self.process.pid}:\n{text}")
-        self.stderr.close()
+        if self.process is not None:
+            self.process.close()
 
     # --- the report ------------------------------------------------------------------------
 
     def last_report(self):
-        """The newest complete report in the editor's output so far, or None."""
-        return self.reports.poll()
+        """The newest complete report so far, or None."""
+        return self.reports.last()
 
     def report_count(self):
-        self.reports.poll()
-        return self.reports.count
+        return self.reports.count()
 
     def wait_for_report(self, expected, what="the expected report"):
         def matches():
-            if not self.is_running():
-                raise EditorExited(f"editor exited with {self.process.returncode}")
+            self.check_running()
             report = self.last_report()
             if not reports_match(report, expected, self.display.cursor_tolerance):
                 raise HarnessError(f"last report {report}, wanted {expected}")
@@ -187,25 +217,24 @@ class Editor(Closing):
         target = self.report_count() + count
 
         def written():
-            if not self.is_running():
-                raise EditorExited(f"editor exited with {self.process.returncode}")
+            self.check_running()
             return self.report_count() >= target
         wait_for(written, self.step_timeout, what=f"{count} more reports")
 
     # --- input ---------------------------------------------------------------------------
 
-    def wait_frames(self, frames=SEEN_FRAMES, hold=HOLD_SECONDS):
-        """Waits at least `hold` seconds and until the editor has drawn `frames` more frames,
+    def wait_frames(self):
+        """Waits at least HOLD_SECONDS and until the editor has drawn SEEN_FRAMES more frames,
         and so has polled the input sent before this call. Where the display cannot see frames,
         a report that began after this call has to be complete: two more reports."""
         counter = None if self.frames_by_reports else self.window.frames()
         if counter is None:
-            time.sleep(hold)
+            time.sleep(HOLD_SECONDS)
             self.wait_for_reports(2)
             return
         with counter:
-            time.sleep(hold)
-            counter.wait(frames, self.step_timeout)
+            time.sleep(HOLD_SECONDS)
+            counter.wait(SEEN_FRAMES, self.step_timeout)
 
     def tap_key(self, key):
         self.display.key_down(key)
@@ -234,3 +263,37 @@ class Editor(Closing):
         self.move_to(x, y)
         with self.holding_button():
             pass
+
+
+class Terminal(Closing):
+    """A real terminal for the editor's output: a tmux pane of `columns` x `rows` on a tmux server
+    of its own, whose socket is `socket` (a path). The pane runs nothing that writes; a program
+    started with its stdout on `tty` shows its output there."""
+
+    def __init__(self, socket, columns=80, rows=24):
+        self.command = ["tmux", "-S", socket, "-f", "/dev/null"]
+        try:
+            self.run("new-session", "-d", "-x", str(columns), "-y", str(rows), "sleep", "infinity")
+            self.tty = self.query("#{pane_tty}")
+            self.server_pid = int(self.query("#{pid}"))
+        except BaseException:
+            self.close()
+            raise
+
+    def run(self, *args):
+        return subprocess.run([*self.command, *args], check=True, capture_output=True, text=True,
+                              timeout=30).stdout
+
+    def query(self, variable):
+        return self.run("display-message", "-p", variable).strip()
+
+    def screen(self):
+        """The pane's lines as they are shown."""
+        return self.run("capture-pane", "-p").split("\n")
+
+    def history_size(self):
+        """How many lines have scrolled off the top of the pane."""
+        return int(self.query("#{history_size}"))
+
+    def close(self):
+        subprocess.run([*self.command, "kill-server"], capture_output=True, timeout=30)

@@ -1,8 +1,8 @@
 # Pictures of the client area, as 0xRRGGBB pixels, and whether one shows exactly the given
 # triangles: white inside them, black everywhere else.
-import re
-import struct
-import zlib
+import io
+
+from PIL import Image
 
 from harness.common import HarnessError
 
@@ -11,74 +11,26 @@ BLACK = 0x000000
 
 
 class Picture:
-    """Pixels as 0xRRGGBB integers, row by row."""
+    """An RGB picture (a PIL image) and its pixels as 0xRRGGBB integers, row by row."""
 
-    def __init__(self, width, height, pixels):
-        if len(pixels) != width * height:
-            raise HarnessError(f"{len(pixels)} pixels for a {width}x{height} picture")
-        self.width = width
-        self.height = height
-        self.pixels = pixels
+    def __init__(self, image):
+        self.image = image.convert("RGB")
+        self.width, self.height = self.image.size
+        # Little-endian B, G, R, padding: one 0x00RRGGBB integer a pixel.
+        self.pixels = memoryview(self.image.tobytes("raw", "BGRX")).cast("I").tolist()
 
     @classmethod
     def from_xrgb(cls, width, height, data):
         """From 32-bit little-endian pixels (an X ZPixmap of depth 24)."""
-        return cls(width, height, [p & 0xFFFFFF for p in memoryview(bytes(data)).cast("I")])
+        return cls(Image.frombytes("RGB", (width, height), bytes(data), "raw", "BGRX"))
 
     @classmethod
-    def from_rgb(cls, width, height, data, channels=3):
-        """From 8-bit channels, red first, `channels` bytes a pixel."""
-        return cls(width, height, [(data[i] << 16) | (data[i + 1] << 8) | data[i + 2]
-                                   for i in range(0, width * height * channels, channels)])
-
-    @classmethod
-    def from_ppm(cls, data):
-        """From a binary PPM (P6, maximum 255), as grim writes it."""
-        header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
-        if not header:
-            raise HarnessError(f"not an 8-bit binary PPM: {data[:20]!r}")
-        width, height = int(header.group(1)), int(header.group(2))
-        return cls.from_rgb(width, height, data[header.end():header.end() + width * height * 3])
-
-    @classmethod
-    def from_png(cls, data):
-        """From an 8-bit RGB or RGBA PNG without interlacing."""
-        if data[:8] != b"\x89PNG\r\n\x1a\n":
-            raise HarnessError("not a PNG")
-        position, idat = 8, b""
-        while position < len(data):
-            length, kind = struct.unpack(">I4s", data[position:position + 8])
-            body = data[position + 8:position + 8 + length]
-            if kind == b"IHDR":
-                width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
-                if depth != 8 or colour not in (2, 6) or interlace:
-                    raise HarnessError(f"PNG of depth {depth}, colour type {colour}")
-            elif kind == b"IDAT":
-                idat += body
-            position += 12 + length
-        channels = 3 if colour == 2 else 4
-        stride = width * channels
-        raw, rows, previous = zlib.decompress(idat), bytearray(), bytearray(stride)
-        for y in range(height):
-            start = y * (stride + 1)
-            kind, row = raw[start], bytearray(raw[start + 1:start + 1 + stride])
-            for i in range(stride):
-                left = row[i - channels] if i >= channels else 0
-                up, corner = previous[i], previous[i - channels] if i >= channels else 0
-                if kind == 1:
-                    row[i] = (row[i] + left) & 0xFF
-                elif kind == 2:
-                    row[i] = (row[i] + up) & 0xFF
-                elif kind == 3:
-                    row[i] = (row[i] + (left + up) // 2) & 0xFF
-                elif kind == 4:
-                    estimate = left + up - corner
-                    pa, pb, pc = abs(estimate - left), abs(estimate - up), abs(estimate - corner)
-                    row[i] = (row[i] + (left if pa <= pb and pa <= pc else up if pb <= pc
-                                        else corner)) & 0xFF
-            rows += row
-            previous = row
-        return cls.from_rgb(width, height, rows, channels)
+    def from_bytes(cls, data):
+        """From an image file's contents: PNG (a browser's screenshot), PPM (grim's), ..."""
+        try:
+            return cls(Image.open(io.BytesIO(data)))
+        except OSError as error:
+            raise HarnessError(f"not a picture ({error}): {bytes(data[:20])!r}") from None
 
     def colours(self):
         return set(self.pixels)
@@ -88,20 +40,7 @@ class Picture:
         return [(i % w, i // w) for i, p in enumerate(self.pixels) if p == WHITE]
 
     def save_png(self, path):
-        rows = bytearray()
-        for y in range(self.height):
-            rows.append(0)  # no filter
-            for p in self.pixels[y * self.width:(y + 1) * self.width]:
-                rows += bytes(((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF))
-
-        def chunk(kind, body):
-            return (struct.pack(">I", len(body)) + kind + body
-                    + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
-
-        header = struct.pack(">IIBBBBB", self.width, self.height, 8, 2, 0, 0, 0)
-        with open(path, "wb") as out:
-            out.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
-                      + chunk(b"IDAT", zlib.compress(bytes(rows), 9)) + chunk(b"IEND", b""))
+        self.image.save(path, "PNG", optimize=True)
 
 
 def area2(triangle):

@@ -1,5 +1,5 @@
 # The editor's report: its grammar, the report expected for triangles placed at given window
-# positions, and a reader that follows an output file while the editor writes it.
+# positions, and the one reader of the editor's output, which follows a file as it grows.
 import re
 import struct
 
@@ -8,6 +8,7 @@ WINDOW_WIDTH = 640
 WINDOW_HEIGHT = 480
 WINDOW_TITLE = "Hello World"
 TRIANGLE_COUNT = 5
+CENTRE = (WINDOW_WIDTH // 2, WINDOW_HEIGHT // 2)
 
 # One report: five triangle lines and the selection, each number in iostream's default format.
 NUMBER = r"-?(?:\d+(?:\.\d*)?|\.\d+)(?:e[-+]\d+)?"
@@ -15,8 +16,6 @@ TRIANGLE_LINE = re.compile(
     r"nowRendered = ([0-4]) \| 0: x({n})y({n}) 1: x({n})y({n}) 2: x({n})y({n})".format(n=NUMBER)
 )
 SELECTION_LINE = re.compile(r"-1|[0-4]")
-# Under Wine the tests' stand-in command processor marks each command it runs with this.
-PROBE_MARK = "comspec-probe: "
 
 
 def float32(value):
@@ -25,22 +24,17 @@ def float32(value):
 
 def to_ndc(x, y):
     """Window position to the coordinates the editor stores, narrowed to float as it does."""
-    return (float32(x / (WINDOW_WIDTH / 2) - 1.0), float32(1.0 - y / (WINDOW_HEIGHT / 2)))
-
-
-def fmt(value):
-    """iostream's default float format: %g with six significant digits."""
-    return "%g" % value
+    return (float32(x / CENTRE[0] - 1.0), float32(1.0 - y / CENTRE[1]))
 
 
 def expected_report(placed, selection=-1):
     """The six report lines for triangles at the given window positions ({index: three (x, y)});
-    the rest still collapsed at the centre."""
+    the rest still collapsed at the centre. Numbers as iostream prints them: %g."""
     lines = []
     for index in range(TRIANGLE_COUNT):
-        corners = [to_ndc(x, y) for x, y in placed.get(index, [(320, 240)] * 3)]
+        corners = [to_ndc(x, y) for x, y in placed.get(index, [CENTRE] * 3)]
         lines.append(f"nowRendered = {index} | " + " ".join(
-            f"{n}: x{fmt(x)}y{fmt(y)}" for n, (x, y) in enumerate(corners)))
+            f"{n}: x{x:g}y{y:g}" for n, (x, y) in enumerate(corners)))
     return lines + [str(selection)]
 
 
@@ -72,79 +66,71 @@ def reports_match(actual, expected, tolerance=0.0):
     return True
 
 
-def parse_reports(text, finished=False):
-    """Splits the editor's output into six-line reports. Returns (reports, problems): problems
-    lists the blocks of lines that do not fit the format. While the editor still runs, the
-    output may stop part-way through a report; unless finished, that unfinished tail is only
-    checked for the lines it has."""
-    lines = text.split("\n")
-    tail = lines.pop()  # "" when the output ends with a full line
-    if finished and tail:
-        lines.append(tail)
-    reports, problems = [], []
-    i = 0
-    while i < len(lines):
-        block = lines[i:i + 6]
-        fits = all(line_fits(n, line) for n, line in enumerate(block))
-        if len(block) < 6:
-            if finished or not fits:
-                problems.append((i + 1, block))
-            break
-        if fits:
-            reports.append(block)
-            i += 6
-            continue
-        problems.append((i + 1, block))
-        # Resynchronise on the next first line so that one fault is reported once.
-        i += 1
-        while i < len(lines) and not lines[i].startswith("nowRendered = 0 "):
-            i += 1
-    return reports, problems
+class ReportFile:
+    """Reads the editor's output file line by line while the editor writes it: the reports in
+    it (last(), count()) and the lines that fit no report. `line_filter`, where a platform adds
+    lines of its own, takes each line (without its "\\n") and returns it as the report has it, or
+    None to pass it over. After the editor has ended, finish() reads the rest."""
 
-
-def check_cleared_reports(text, clear_command="/c cls"):
-    """Raises unless the output is nothing but reports, each right after one line in which the
-    stand-in command processor marks `clear_command`: a clear before every report, none inside
-    one and no other command. Returns the number of reports."""
-    lines = text.replace("\r\n", "\n").split("\n")
-    if lines[-1] != "":
-        raise AssertionError(f"the output ends inside a line: {lines[-1]!r}")
-    lines.pop()
-    clear = PROBE_MARK + clear_command
-    for start in range(0, max(len(lines), 1), 7):
-        block = lines[start:start + 7]
-        if len(block) != 7 or block[0] != clear or not is_report(block[1:]):
-            raise AssertionError(f"line {start + 1} on: {block}, expected {clear!r} and a report")
-    return len(lines) // 7
-
-
-class ReportFollower:
-    """Follows an output file while the editor writes it: .poll() reads what is new and returns
-    the last complete report (or None), .count is the number of reports seen. Lines end in LF
-    or, under Wine, CRLF; the stand-in command processor's lines are passed over."""
-
-    def __init__(self, path):
+    def __init__(self, path, line_filter=None):
         self.path = path
+        self.line_filter = line_filter or (lambda line: line)
         self.file = None
         self.pending = b""
-        self.lines = []
-        self.count = 0
-        self.last = None
+        self.lines_read = 0
+        self.block = []          # the report being read
+        self.resyncing = False   # after a fault, until the next first line of a report
+        self.reports = []
+        self.problems = []       # (line number, the lines that do not make a report)
 
     def poll(self):
         if self.file is None:
             self.file = open(self.path, "rb")
+        if self.file.closed:  # finished
+            return
         self.pending += self.file.read()
         *complete, self.pending = self.pending.split(b"\n")
         for raw in complete:
-            line = raw.decode(errors="replace").removesuffix("\r")
-            if line.startswith(PROBE_MARK):
-                continue
-            self.lines = (self.lines + [line])[-6:]
-            if is_report(self.lines):
-                self.count += 1
-                self.last = list(self.lines)
-        return self.last
+            self.lines_read += 1
+            line = self.line_filter(raw.decode(errors="replace"))
+            if line is not None:
+                self._take(line)
+
+    def _take(self, line):
+        if line_fits(len(self.block), line):
+            self.resyncing = False
+            self.block.append(line)
+            if len(self.block) == 6:
+                self.reports.append(self.block)
+                self.block = []
+            return
+        # Reported once, then read on from the next line that can begin a report.
+        if not self.resyncing:
+            self.problems.append((self.lines_read, self.block + [line]))
+        self.block = [line] if line_fits(0, line) else []
+        self.resyncing = not self.block
+
+    def last(self):
+        """The newest complete report so far, or None."""
+        self.poll()
+        return self.reports[-1] if self.reports else None
+
+    def count(self):
+        self.poll()
+        return len(self.reports)
+
+    def finish(self):
+        """(reports, problems) of the whole output, once the editor has ended: a last line
+        without its "\\n", or a report cut short, is a problem too."""
+        self.poll()
+        if self.pending:
+            self.problems.append((self.lines_read + 1, [self.pending.decode(errors="replace")]))
+            self.pending = b""
+        if self.block:
+            self.problems.append((self.lines_read, self.block))
+            self.block = []
+        self.close()
+        return self.reports, self.problems
 
     def close(self):
         if self.file is not None:

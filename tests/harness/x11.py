@@ -5,13 +5,12 @@ import select
 import shutil
 import subprocess
 import tempfile
-import time
 
 from Xlib import X, XK, display as xdisplay, protocol
 from Xlib.ext import damage, xtest
 
-from harness.common import (CONDITION_TIMEOUT, STARTUP_TIMEOUT, Closing, EditorExited,
-                            HarnessError, die_with_parent, stop_process, wait_for)
+from harness.common import (STARTUP_TIMEOUT, Closing, EditorExited, HarnessError,
+                            die_with_parent, stop_process, wait_for)
 from harness.display import Display, Window
 from harness.picture import Picture
 from harness.report import WINDOW_HEIGHT, WINDOW_TITLE, WINDOW_WIDTH
@@ -41,41 +40,38 @@ class XServer(Display):
             os.close(read_end)
         self.name = f":{self.number}"
         self.runtime_dir = tempfile.mkdtemp(prefix="triangle-runtime-")  # mode 0700
-        self.display = xdisplay.Display(self.name)
-        self.root = self.display.screen().root
+        self.connection = xdisplay.Display(self.name)
+        self.root = self.connection.screen().root
 
     def _read_display_number(self, read_end):
         text = b""
-        deadline = time.monotonic() + STARTUP_TIMEOUT
-        while not text.endswith(b"\n"):
-            remaining = deadline - time.monotonic()
-            if remaining <= 0 or self.process.poll() is not None:
-                raise HarnessError("Xvfb did not report its display number")
-            ready, _, _ = select.select([read_end], [], [], remaining)
-            if ready:
+
+        def number():
+            nonlocal text
+            if self.process.poll() is not None:
+                raise AssertionError(f"Xvfb exited with {self.process.returncode}")
+            if select.select([read_end], [], [], 0.5)[0]:
                 chunk = os.read(read_end, 64)
                 if not chunk:
-                    raise HarnessError("Xvfb closed -displayfd without a display number")
+                    raise AssertionError("Xvfb closed -displayfd without a display number")
                 text += chunk
-        return int(text.strip())
+            return text.endswith(b"\n")  # the whole number has come
+        wait_for(number, STARTUP_TIMEOUT, what="Xvfb's display number")
+        return int(text)
 
-    def session_variables(self):
+    def environment(self):
         """What a desktop session gives a program: this display, and a runtime directory, here
         an empty one of the server's own. GLFW 3.4 tries Wayland before X11: with no
         XDG_RUNTIME_DIR, libwayland writes "error: XDG_RUNTIME_DIR is invalid or not set in the
         environment." to stderr, and with the desktop's own it would reach a real compositor.
         In an empty one it finds no compositor, says nothing, and GLFW takes this display."""
-        return {"DISPLAY": self.name, "XDG_RUNTIME_DIR": self.runtime_dir}
-
-    def environment(self):
-        env = dict(os.environ)
-        env.update(self.session_variables())
+        env = dict(os.environ, DISPLAY=self.name, XDG_RUNTIME_DIR=self.runtime_dir)
         env.pop("WAYLAND_DISPLAY", None)
         return env
 
     def close(self):
         try:
-            self.display.close()
+            self.connection.close()
         except Exception:
             pass
         stop_process(self.process)
@@ -83,7 +79,10 @@ class XServer(Display):
 
     # --- windows -------------------------------------------------------------------------
 
-    def find_window(self, process=None, timeout=STARTUP_TIMEOUT):
+    def has_extension(self, name):
+        return name in self.connection.list_extensions()
+
+    def find_window(self, process, timeout):
         """Waits for a viewable top-level window titled "Hello World" and gives it the focus,
         as a window manager would: keys then reach it wherever the pointer is."""
 
@@ -100,38 +99,35 @@ class XServer(Display):
                     continue
             return None
 
-        window = self.window_by_id(wait_for(look, timeout, what=f'a window "{WINDOW_TITLE}"').id)
-        window.focus()
-        return window
+        return self.window_by_id(wait_for(look, timeout, what=f'a window "{WINDOW_TITLE}"').id)
 
     def window_by_id(self, window_id):
-        return X11Window(self, self.display.create_resource_object("window", window_id))
+        """The window with this id, given the keyboard."""
+        window = X11Window(self, self.connection.create_resource_object("window", window_id))
+        window.handle.set_input_focus(X.RevertToParent, X.CurrentTime)
+        self.connection.sync()
+        return window
 
     # --- input ---------------------------------------------------------------------------
 
-    def move_to(self, x, y):
-        """Moves the pointer to screen position (x, y)."""
-        xtest.fake_input(self.display, X.MotionNotify, x=int(x), y=int(y))
-        self.display.sync()
+    def fake_input(self, event, detail=0, **position):
+        xtest.fake_input(self.connection, event, detail, **position)
+        self.connection.sync()
 
     def key_down(self, key):
-        xtest.fake_input(self.display, X.KeyPress, self.keycode(key))
-        self.display.sync()
+        self.fake_input(X.KeyPress, self.keycode(key))
 
     def key_up(self, key):
-        xtest.fake_input(self.display, X.KeyRelease, self.keycode(key))
-        self.display.sync()
+        self.fake_input(X.KeyRelease, self.keycode(key))
 
     def button_down(self, button=1):
-        xtest.fake_input(self.display, X.ButtonPress, button)
-        self.display.sync()
+        self.fake_input(X.ButtonPress, button)
 
     def button_up(self, button=1):
-        xtest.fake_input(self.display, X.ButtonRelease, button)
-        self.display.sync()
+        self.fake_input(X.ButtonRelease, button)
 
     def keycode(self, key):
-        code = self.display.keysym_to_keycode(XK.string_to_keysym(key))
+        code = self.connection.keysym_to_keycode(XK.string_to_keysym(key))
         if not code:
             raise HarnessError(f"no keycode for key {key!r}")
         return code
@@ -152,10 +148,6 @@ class X11Window(Window):
         self.origin = (0, 0)
         self.update_origin()
 
-    def focus(self):
-        self.handle.set_input_focus(X.RevertToParent, X.CurrentTime)
-        self.server.display.sync()
-
     def update_origin(self):
         """Root position of the client area: the window itself or, under Wine, the child window
         that holds the GL surface."""
@@ -169,7 +161,8 @@ class X11Window(Window):
         self.origin = (coords.x, coords.y)
 
     def move_to(self, x, y):
-        self.server.move_to(self.origin[0] + x, self.origin[1] + y)
+        self.server.fake_input(X.MotionNotify, x=int(self.origin[0] + x),
+                               y=int(self.origin[1] + y))
 
     def grab(self):
         return self.server.grab(self.origin[0], self.origin[1], WINDOW_WIDTH, WINDOW_HEIGHT)
@@ -184,23 +177,29 @@ class X11Window(Window):
     def request_close(self):
         """WM_PROTOCOLS/WM_DELETE_WINDOW, as a window manager sends it. (Destroying the window
         instead would kill the program with an X error.)"""
-        d = self.server.display
+        d = self.server.connection
         event = protocol.event.ClientMessage(
             window=self.handle, client_type=d.intern_atom("WM_PROTOCOLS"),
             data=(32, [d.intern_atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0]))
         self.handle.send_event(event, event_mask=X.NoEventMask)
         d.sync()
 
+    def configure(self, **geometry):
+        """Moves (x, y) or resizes (width, height) the window, as a window manager would."""
+        self.handle.configure(**geometry)
+        self.server.connection.sync()
+        self.update_origin()
+
     def frames(self):
-        return FrameCounter(self.server, self.handle)
+        return DamageCounter(self.server, self.handle)
 
 
-class FrameCounter(Closing):
+class DamageCounter(Closing):
     """Counts the editor's redraws of its window from now on, through DAMAGE events on a
     connection of its own."""
 
     def __init__(self, server, window):
-        self.display = xdisplay.Display(server.name)
+        self.display = xdisplay.Display(server.name)  # its own connection, for its own events
         try:
             self.display.damage_query_version()
             self.event_type = self.display.query_extension("DAMAGE").first_event
@@ -212,19 +211,18 @@ class FrameCounter(Closing):
             raise
         self.count = 0
 
-    def wait(self, frames, timeout=CONDITION_TIMEOUT):
-        deadline = time.monotonic() + timeout
-        while True:
-            while self.display.pending_events():
-                if self.display.next_event().type == self.event_type:
-                    self.count += 1
-            if self.count >= frames:
-                return
-            remaining = deadline - time.monotonic()
-            if remaining <= 0:
-                raise HarnessError(f"the editor drew {self.count} of {frames} frames "
-                                   f"in {timeout:.0f} s")
-            select.select([self.display.fileno()], [], [], min(remaining, 0.1))
+    def wait(self, frames, timeout):
+        def drawn():
+            for pause in (0, 0.5):  # what has come, else the next event
+                if pause:
+                    select.select([self.display], [], [], pause)
+                while self.display.pending_events():
+                    if self.display.next_event().type == self.event_type:
+                        self.count += 1
+                if self.count >= frames:
+                    return True
+            raise HarnessError(f"the editor drew {self.count} of {frames} frames")
+        wait_for(drawn, timeout, what=f"{frames} frames")
 
     def close(self):
         try:

@@ -1,4 +1,4 @@
-# The Windows builds under Wine, on a private Xvfb: the placement scenario with real keys and
+# The Windows builds under Wine, on a private Xvfb: the shared scenarios with real keys and
 # clicks, checked in the pixels and the exact report; every report right after one "cls", which
 # the stand-in command processor marks in the output; and exit status 0 on closing the window.
 # Usage: test_wine.py path/to/triangle-editor.exe SECONDS
@@ -7,16 +7,42 @@ import os
 import sys
 import unittest
 
-from harness import scenarios
 from harness.case import EditorTestCase
+from harness.scenarios import ScenarioSet
 from pe_headers import TARGETS, parse_pe
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TIME_LIMIT = 300.0  # what CTest gives the run; the i686 build, emulated, gets more
+# comspec_probe.c writes this line for every command it is given; the editor's clear is "cls".
+CLEAR_MARK = "comspec-probe: /c cls"
 
 
-class UnderWine(EditorTestCase):
-    def test_placement_report_clears_and_exit_status(self):
+class UnderWine(ScenarioSet, EditorTestCase):
+    def setUp(self):
+        super().setUp()
+        self.lines_since_clear = None  # none before the first clear
+        self.clear_faults = []
+
+    def report_line(self, line):
+        """Lines end in CRLF. Each report must come right after one clear: a clear's line
+        where the last report has just ended, and none inside a report."""
+        line = line.removesuffix("\r")
+        if line.startswith("comspec-probe: "):
+            if line != CLEAR_MARK or self.lines_since_clear not in (None, 6):
+                self.clear_fault(line, f"after {self.lines_since_clear} report lines")
+            self.lines_since_clear = 0
+            return None
+        if self.lines_since_clear in (None, 6):
+            self.clear_fault(line, "without a clear before it")
+        else:
+            self.lines_since_clear += 1
+        return line
+
+    def clear_fault(self, line, what):
+        if len(self.clear_faults) < 5:  # the first few tell the fault
+            self.clear_faults.append(f"{line!r} {what}")
+
+    def start_scenario_editor(self):
         if not os.path.isfile(self.exe):
             self.fail(f"{self.exe} does not exist: run scripts/build-windows first")
         with open(self.exe, "rb") as image:
@@ -29,17 +55,24 @@ class UnderWine(EditorTestCase):
         # Every cls blocks the frame loop while the command processor runs, so a press is held
         # until reports show that frames have passed; a fresh prefix alone takes 10 to 30 s
         # natively and several times that emulated.
-        editor = self.start_editor_to_file(command_prefix=launcher, step_timeout=TIME_LIMIT * 0.2,
-                                           frames_by_reports=True, find_timeout=TIME_LIMIT * 0.6)
+        self.editor = self.start_editor_to_file(
+            command_prefix=launcher, step_timeout=TIME_LIMIT * 0.2, frames_by_reports=True,
+            find_timeout=TIME_LIMIT * 0.6)
+        return self.editor
+
+    def test_keypad_placement_drag_and_close(self):
         try:
-            scenarios.place_a_triangle(self, editor)
-            reports = scenarios.close_after_placement(self, editor, cleared_by_probe=True)
-            # A crash after the last frame can leave status 0; Wine still says so on stderr.
-            self.assertNotIn("Unhandled", editor.stderr_text())
-            print(f"{reports} reports, each after one clear")
+            super().test_keypad_placement_drag_and_close()
         except AssertionError:
-            print("stderr (end):", editor.stderr_text()[-2000:], sep="\n")
+            if hasattr(self, "editor"):
+                print("stderr (end):", self.editor.stderr_text()[-2000:], sep="\n")
             raise
+
+    def check_after_close(self, editor):
+        self.assertEqual(self.clear_faults, [], "a report not right after one clear")
+        self.assertEqual(self.lines_since_clear, 6, "the output ends with a whole report")
+        # A crash after the last frame can leave status 0; Wine still says so on stderr.
+        self.assertNotIn("Unhandled", editor.stderr_text())
 
 
 if __name__ == "__main__":
