@@ -6,8 +6,8 @@
 # run 32-bit code; scripts/install-deps sets that up).
 #
 # Usage: run_under_wine.sh [--display] [--comspec PROBE.exe] i686|x86_64 SECONDS PROGRAM.exe [ARGS...]
-#   --display         keep DISPLAY and XDG_RUNTIME_DIR, so the program's windows open there;
-#                     without it the program gets no display at all
+#   --display         keep DISPLAY, so the program's windows open there; without it the
+#                     program gets no display at all
 #   --comspec PROBE   make PROBE the prefix's command processor (C:\comspec-probe.exe)
 #   SECONDS           limit for the whole run, the prefix's set-up included; a run over it is
 #                     stopped and fails (124, or 137 if it had to be killed)
