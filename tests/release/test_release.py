@@ -2,8 +2,9 @@
 """Releases the checkout's last commit twice, from two clones at different paths with different
 file dates, umasks and time zones, and checks what scripts/release leaves in dist/: the same
 bytes from both; the zips' exact contents, their executables' PE type and version resource;
-the Debian package's metadata; and that the packaged binary, unpacked, runs in Xvfb, and the
-packaged web page in headless Chromium.
+that the zips hold the very Windows executables and web page that this checkout's windows and
+web tests run; the Debian package's metadata; and that the packaged binary, unpacked, runs in
+Xvfb, and the packaged web page in headless Chromium.
 
 Usage: test_release.py SOURCE_DIR
 """
@@ -17,8 +18,9 @@ import tempfile
 import unittest
 import zipfile
 
+from harness import glfw
 from harness.browser import BrowserDisplay, PageEditor
-from harness.editor import Editor
+from harness.editor import start_editor
 from harness.report import expected_report
 from harness.x11 import XServer
 from windows.pe_headers import TARGETS, parse_pe
@@ -75,6 +77,10 @@ class Release(unittest.TestCase):
     def artefact(self, name):
         return os.path.join(self.first, name)
 
+    @property
+    def deb(self):
+        return self.artefact(f"triangle-editor_{self.version}_{self.deb_arch}.deb")
+
     def test_both_releases_hold_the_same_files_byte_for_byte(self):
         names = sorted(os.listdir(self.first))
         self.assertEqual(names, sorted([
@@ -112,6 +118,25 @@ class Release(unittest.TestCase):
                 self.assertEqual((magic, machine), TARGETS[arch][:2])
                 self.check_version_resource(exe)
 
+    def test_zips_hold_the_executables_and_page_that_the_tests_run(self):
+        # What scripts/build-windows and scripts/build-web left in this checkout is what the
+        # windows and web tests ran; a checkout with uncommitted changes built something else
+        # than the released commit.
+        if run(["git", "status", "--porcelain", "--untracked-files=no"], cwd=SOURCE).strip():
+            self.skipTest("the checkout has uncommitted changes: its builds are not the commit's")
+        page = ("index.html", "triangle-editor.js", "triangle-editor.wasm")
+        tested = [("windows-i686", "build/windows-i686", ["triangle-editor.exe"]),
+                  ("windows-x86_64", "build/windows-x86_64", ["triangle-editor.exe"]),
+                  ("web", "build/web", page)]
+        for kind, build, names in tested:
+            folder = f"triangle-editor-{self.version}-{kind}"
+            with zipfile.ZipFile(self.artefact(folder + ".zip")) as archive:
+                for name in names:
+                    with self.subTest(zip=kind, file=name), \
+                            open(os.path.join(SOURCE, build, name), "rb") as f:
+                        self.assertTrue(archive.read(f"{folder}/{name}") == f.read(),
+                                        f"the {kind} zip's {name} is not the tested {build}/{name}")
+
     def check_version_resource(self, exe):
         numbers = [int(n) for n in (self.version.split(".") + ["0"] * 4)[:4]]
         packed = (numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3])
@@ -139,27 +164,27 @@ class Release(unittest.TestCase):
             page.wait_for_report(expected_report({}), what="the page's first report")
             self.assertEqual(browser.console_errors(), [])
 
-    def test_debian_package_names_the_version_depends_on_glfw_and_runs(self):
-        deb = self.artefact(f"triangle-editor_{self.version}_{self.deb_arch}.deb")
+    def test_debian_package_names_the_version_and_depends_on_glfw(self):
+        deb = self.deb
         fields = run(["dpkg-deb", "--field", deb, "Package", "Version", "Architecture",
                       "Depends"], cwd=self.work)
         self.assertIn("Package: triangle-editor\n", fields)
         self.assertIn(f"Version: {self.version}\n", fields)
         self.assertIn(f"Architecture: {self.deb_arch}\n", fields)
         self.assertRegex(fields, r"Depends: .*\blibglfw3\b")
-        # GLFW 3.4, a Wayland client, wants a libdecor plugin; 3.3 does not use libdecor.
-        glfw = run(["dpkg-query", "-W", "-f=${Version}", "libglfw3"], cwd=self.work)
+        # A GLFW with Wayland (3.4) wants a libdecor plugin; 3.3 does not use libdecor.
         recommends = run(["dpkg-deb", "--field", deb, "Recommends"], cwd=self.work).strip()
-        wayland = subprocess.run(["dpkg", "--compare-versions", glfw, "ge", "3.4"]).returncode == 0
-        self.assertEqual(recommends, "libdecor-0-plugin-1-cairo" if wayland else "")
+        self.assertEqual(recommends, "libdecor-0-plugin-1-cairo" if glfw.has_wayland() else "")
         contents = run(["dpkg-deb", "--contents", deb], cwd=self.work)
         for path in ("./usr/bin/triangle-editor", "./usr/share/doc/triangle-editor/copyright",
                      "./usr/share/doc/triangle-editor/README.md"):
             self.assertIn(path, contents)
 
+    def test_debian_package_binary_unpacked_opens_its_window_in_xvfb(self):
         unpacked = os.path.join(self.work, "unpacked")
-        run(["dpkg", "-x", deb, unpacked], cwd=self.work)
-        with XServer() as x, Editor(x, os.path.join(unpacked, "usr/bin/triangle-editor")) as editor:
+        run(["dpkg", "-x", self.deb, unpacked], cwd=self.work)
+        with XServer() as x, start_editor(
+                x, os.path.join(unpacked, "usr/bin/triangle-editor")) as editor:
             editor.find_window()
             self.assertEqual(editor.close_and_wait(), 0)
 

@@ -6,8 +6,8 @@
 # run 32-bit code; scripts/install-deps sets that up).
 #
 # Usage: run_under_wine.sh [--display] [--comspec PROBE.exe] i686|x86_64 SECONDS PROGRAM.exe [ARGS...]
-#   --display         keep DISPLAY and XDG_RUNTIME_DIR, so the program's windows open there;
-#                     without it the program gets no display at all
+#   --display         keep DISPLAY, so the program's windows open there; without it the
+#                     program gets no display at all
 #   --comspec PROBE   make PROBE the prefix's command processor (C:\comspec-probe.exe)
 #   SECONDS           limit for the whole run, the prefix's set-up included; a run over it is
 #                     stopped and fails (124, or 137 if it had to be killed)
@@ -15,12 +15,6 @@
 # The program's standard output is passed through unchanged; this script's own messages go to
 # standard error, each line starting "run_under_wine: ". SIGTERM or SIGINT ends the program and
 # every Wine process of the prefix, and removes the prefix.
-#
-# Two variables are meant for measuring, not for the tests:
-#   RUN_UNDER_WINE_PREFIX=DIR  use (and on first use set up) the prefix DIR and keep it, so that a
-#                              loop of runs does not set up a prefix each time; its Wine server
-#                              is left running too (end it with WINEPREFIX=DIR wineserver -k)
-#   RUN_UNDER_WINE_XINPUT=keep leave the XInput DLLs enabled (see below)
 set -u
 
 say() {
@@ -84,18 +78,12 @@ version=$("$loader" --version 2>/dev/null)
 major=${version#wine-}
 major=${major%%.*}
 case "$major" in '' | *[!0-9]*) major=0 ;; esac
-if [ "$major" -lt 10 ] && [ "${RUN_UNDER_WINE_XINPUT:-}" != keep ]; then
+if [ "$major" -lt 10 ]; then
   overrides="$overrides;xinput1_1,xinput1_2,xinput1_3,xinput1_4,xinput9_1_0="
 fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/run-under-wine-XXXXXX") || exit 1
-if [ -n "${RUN_UNDER_WINE_PREFIX:-}" ]; then
-  prefix=$RUN_UNDER_WINE_PREFIX
-  own_prefix=no
-else
-  prefix=$scratch/prefix
-  own_prefix=yes
-fi
+prefix=$scratch/prefix
 export WINEPREFIX="$prefix" WINEARCH="$winearch" WINEDEBUG=-all WINEDLLOVERRIDES="$overrides"
 unset WAYLAND_DISPLAY
 display=${DISPLAY-}
@@ -130,12 +118,10 @@ clean_up() {
   [ -n "$watcher" ] && kill "$watcher" 2>/dev/null
   running=$(cat "$scratch/step" 2>/dev/null)
   [ -n "$running" ] && kill -s TERM -- "-$running" 2>/dev/null
-  if [ "$own_prefix" = yes ] && [ -d "$prefix" ]; then
-    "$server" -k 2>/dev/null
-  fi
+  [ -d "$prefix" ] && "$server" -k 2>/dev/null
   [ -n "$running" ] && kill -s KILL -- "-$running" 2>/dev/null
   [ -n "$step" ] && wait "$step" 2>/dev/null
-  if [ "$own_prefix" = yes ] && [ -d "$prefix" ]; then
+  if [ -d "$prefix" ]; then
     timeout 10 "$server" -k 2>/dev/null
     timeout 10 "$server" -w 2>/dev/null
   fi
@@ -186,29 +172,25 @@ settings=$scratch/settings.reg
     echo '"ComSpec"="C:\\comspec-probe.exe"'
   fi
 } >"$settings"
-ready=$prefix/.run-under-wine-ready
-if [ ! -f "$ready" ] || [ -n "$probe" ]; then
-  run_step "$(remaining)" "$loader" reg import "$(
-    # reg wants a Windows path; Wine maps Z: to the Unix root.
-    echo "Z:$settings" | sed 's|/|\\|g'
-  )" >"$scratch/setup.log" 2>&1
-  status=$?
-  if [ "$status" -ne 0 ]; then
-    sed 's/^/run_under_wine: /' "$scratch/setup.log" >&2
-    say "setting up the Wine prefix failed with status $status"
-    [ "$(date +%s)" -ge "$deadline" ] && say "stopped after $limit s"
-    exit "$status"
-  fi
-  if [ -n "$probe" ]; then
-    cp "$probe" "$prefix/drive_c/comspec-probe.exe" || exit 1
-  fi
-  run_step "$(remaining)" "$server" -w
-  status=$?
-  if [ "$status" -ne 0 ]; then
-    say "the Wine server did not finish after setting up the prefix (status $status)"
-    exit "$status"
-  fi
-  : >"$ready"
+run_step "$(remaining)" "$loader" reg import "$(
+  # reg wants a Windows path; Wine maps Z: to the Unix root.
+  echo "Z:$settings" | sed 's|/|\\|g'
+)" >"$scratch/setup.log" 2>&1
+status=$?
+if [ "$status" -ne 0 ]; then
+  sed 's/^/run_under_wine: /' "$scratch/setup.log" >&2
+  say "setting up the Wine prefix failed with status $status"
+  [ "$(date +%s)" -ge "$deadline" ] && say "stopped after $limit s"
+  exit "$status"
+fi
+if [ -n "$probe" ]; then
+  cp "$probe" "$prefix/drive_c/comspec-probe.exe" || exit 1
+fi
+run_step "$(remaining)" "$server" -w
+status=$?
+if [ "$status" -ne 0 ]; then
+  say "the Wine server did not finish after setting up the prefix (status $status)"
+  exit "$status"
 fi
 
 if [ "$keep_display" = yes ] && [ -n "$display" ]; then
