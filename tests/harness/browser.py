@@ -104,6 +104,9 @@ class Puppeteer:
             raise EditorExited(f"the page driver ended before answering {command}")
         return result[0]
 
+    def goto(self, url):
+        self.call(do="goto", url=url, timeout=STARTUP_TIMEOUT)
+
     def evaluate(self, expression):
         return self.call(do="evaluate", expression=expression)
 
@@ -143,7 +146,6 @@ class Puppeteer:
 # W3C WebDriver's codes for the keys that are not characters.
 WEBDRIVER_KEYS = {"Escape": "\ue00c", "Shift_L": "\ue008"}
 WEBDRIVER_KEYS.update({f"KP_{d}": chr(0xE01A + d) for d in range(10)})
-ELEMENT = "element-6066-11e4-a52e-4f735466cecf"
 
 
 class WebKit:
@@ -221,11 +223,6 @@ class WebKit:
         self.actions("pointer", [move] if kind == "move" else
                      [move, {"type": "pointer" + kind.title(), "button": 0}])
 
-    def screenshot(self, x, y, width, height):
-        canvas = self.call("POST", "/element", {"using": "css selector", "value": "#canvas"})
-        png = self.call("GET", f"/element/{canvas[ELEMENT]}/screenshot")
-        return base64.b64decode(png)
-
     def errors(self):
         return self.evaluate("window.pageErrors || []")
 
@@ -271,13 +268,17 @@ class BrowserDisplay(Display):
                 env = self.x_server.environment()
             if engine == "webkit":
                 self.browser = WebKit(env, extra_args, touch)
-                self.browser.goto(self.url)
             else:
                 self.browser = Puppeteer(engine, env, extra_args, touch)
-                self.browser.call(do="goto", url=self.url, timeout=STARTUP_TIMEOUT)
+            self.open()
         except BaseException:
             self.close()
             raise
+
+    def open(self, page=""):
+        """Loads `page` of the served folder, by default the editor's, afresh."""
+        self.window = None
+        self.browser.goto(self.url + page)
 
     def evaluate(self, expression):
         return self.browser.evaluate(expression)
@@ -351,6 +352,15 @@ class PageWindow(Window):
         self.display.browser.mouse("move", *self.page_point(x, y))
 
     def grab(self):
+        if isinstance(self.display.browser, WebKit):
+            # WebKit's WebDriver screenshots miss most of a WebGL canvas; the X server has what
+            # a person sees. The browser's bars are above the page, whose top left is then at
+            # the window's position plus the height and width of what is not the page.
+            x, y, outer_width, outer_height, width, height = self.display.evaluate(
+                "[screenX, screenY, outerWidth, outerHeight, innerWidth, innerHeight]")
+            return self.display.x_server.grab(
+                x + outer_width - width + self.origin[0], y + outer_height - height + self.origin[1],
+                WINDOW_WIDTH, WINDOW_HEIGHT)
         return Picture.from_png(self.display.browser.screenshot(
             *self.origin, WINDOW_WIDTH, WINDOW_HEIGHT))
 
