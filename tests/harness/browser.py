@@ -358,9 +358,9 @@ class PageWindow(Window):
             # the window's position plus the height and width of what is not the page.
             x, y, outer_width, outer_height, width, height = self.display.evaluate(
                 "[screenX, screenY, outerWidth, outerHeight, innerWidth, innerHeight]")
-            return self.display.x_server.grab(
-                x + outer_width - width + self.origin[0], y + outer_height - height + self.origin[1],
-                WINDOW_WIDTH, WINDOW_HEIGHT)
+            left = x + outer_width - width + self.origin[0]
+            top = y + outer_height - height + self.origin[1]
+            return self.display.x_server.grab(left, top, WINDOW_WIDTH, WINDOW_HEIGHT)
         return Picture.from_png(self.display.browser.screenshot(
             *self.origin, WINDOW_WIDTH, WINDOW_HEIGHT))
 
