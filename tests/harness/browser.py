@@ -321,7 +321,8 @@ class BrowserDisplay(Display):
         self.browser.mouse(kind, *self.window.page_point(*self.window.at))
 
     def touch(self, kind, x, y):
-        """A finger on the page at (x, y) in page pixels: kind "start", "move" or "end"."""
+        """A finger on the page at (x, y) in page pixels: kind "start", "move" or "end", or
+        "tap": down and up at once."""
         self.browser.touch(kind, x, y)
 
     def close(self):

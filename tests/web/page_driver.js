@@ -4,7 +4,7 @@
 // {"browser": "chrome" | "firefox", "executablePath", "args", "env", "headless", "touch"}.
 // Later ones: {"do": "goto", "url"}, {"do": "evaluate", "expression"}, {"do": "key", "kind":
 // "down" | "up", "key"}, {"do": "mouse", "kind": "move" | "down" | "up", "x", "y"}, {"do":
-// "touch", "kind": "start" | "move" | "end", "x", "y"}, {"do": "screenshot", "clip"},
+// "touch", "kind": "tap" | "start" | "move" | "end", "x", "y"}, {"do": "screenshot", "clip"},
 // {"do": "errors"} and {"do": "close"}. Input comes from the browser as trusted events.
 "use strict";
 const readline = require("readline");
@@ -43,7 +43,9 @@ const commands = {
   mouse: ({kind, x, y}) => kind === "move" ? page.mouse.move(x, y)
                                            : page.mouse[kind]({button: "left"}),
   touch: async ({kind, x, y}) => {
-    if (kind === "start") finger = await page.touchscreen.touchStart(x, y);
+    // A tap's finger goes down and up as fast as the protocol allows, well within one frame.
+    if (kind === "tap") await page.touchscreen.tap(x, y);
+    else if (kind === "start") finger = await page.touchscreen.touchStart(x, y);
     else if (kind === "move") await finger.move(x, y);
     else { await finger.end(); finger = null; }
   },
