@@ -1,24 +1,105 @@
-# Frames per second of the web page in headless Chromium, paced by the browser: the page from
-# build/web with one triangle placed by real input, then three 10 s windows counting the page's
-# animation frames and, from the reports (one every eleventh frame), the program's own frames.
-# Usage: PYTHONPATH=tests python3 bench/web_frame_rate.py build/web
+# The web page's animation frames per second against a bare WebGL page of the same 640 x 480
+# canvas that draws five triangles per frame (one placed, four collapsed, as the editor then
+# draws), in each engine. The two pages take turns in the same browser: the editor's page,
+# with its triangle placed by the shared scenario, for one window, then the bare page for one,
+# so that both meet the same machine. Prints each round's frame rates and ratio.
+# Usage: PYTHONPATH=tests python3 bench/web_frame_rate.py build/web [ROUNDS [SECONDS [ENGINE...]]]
+# (tests/web/install-driver first: it installs the browser driver library).
+import os
+import shutil
+import statistics
 import sys
+import tempfile
 import time
 
-from harness.browser import BrowserDisplay, PageEditor
+from harness import scenarios
+from harness.browser import ENGINES, BrowserDisplay, page_editor
+from harness.case import EditorTestCase
+from harness.report import to_ndc
 
-COUNTERS = "[harness.frames, harness.reports, performance.now()]"
+BARE_PAGE = """<!doctype html>
+<html><head><meta charset="utf-8"><title>bare</title><link rel="icon" href="data:,"></head>
+<body style="margin: 16px; background: #ececec">
+<canvas id="canvas" width="640" height="480" style="display: block; background: #000"></canvas>
+<script>
+  "use strict";
+  var gl = document.getElementById("canvas").getContext("webgl");
+  var program = gl.createProgram();
+  [[gl.VERTEX_SHADER, "attribute vec2 p; void main() { gl_Position = vec4(p, 0.0, 1.0); }"],
+   [gl.FRAGMENT_SHADER, "void main() { gl_FragColor = vec4(1.0); }"]].forEach(function (s) {
+    var shader = gl.createShader(s[0]);
+    gl.shaderSource(shader, s[1]);
+    gl.compileShader(shader);
+    gl.attachShader(program, shader);
+  });
+  gl.linkProgram(program);
+  gl.useProgram(program);
+  var triangles = new Float32Array(%s);
+  gl.bindBuffer(gl.ARRAY_BUFFER, gl.createBuffer());
+  gl.enableVertexAttribArray(0);
+  gl.vertexAttribPointer(0, 2, gl.FLOAT, false, 0, 0);
+  window.harness = {frames: 0};
+  requestAnimationFrame(function frame() {
+    harness.frames++;
+    gl.clear(gl.COLOR_BUFFER_BIT);
+    for (var t = 0; t < 5; t++) {  // one upload and one draw per triangle, as the emulation does
+      gl.bufferData(gl.ARRAY_BUFFER, triangles.subarray(6 * t, 6 * t + 6), gl.STREAM_DRAW);
+      gl.drawArrays(gl.TRIANGLES, 0, 3);
+    }
+    requestAnimationFrame(frame);
+  });
+</script></body></html>
+"""
+COUNTERS = "[harness.frames, performance.now()]"
 
-with BrowserDisplay(sys.argv[1]) as browser:
-    page = PageEditor(browser)
-    page.find_window()
-    page.tap_key("3")
-    for corner in [(160, 60), (480, 120), (320, 420)]:
-        page.click(*corner)
-    for _ in range(3):
-        frames0, reports0, ms0 = browser.evaluate(COUNTERS)
-        time.sleep(10)
-        frames1, reports1, ms1 = browser.evaluate(COUNTERS)
-        seconds = (ms1 - ms0) / 1000
-        print(f"animation frames/s {(frames1 - frames0) / seconds:.1f}, "
-              f"program frames/s from reports {(reports1 - reports0) * 11 / seconds:.1f}")
+
+def frame_rate(browser, seconds):
+    frames0, ms0 = browser.evaluate(COUNTERS)
+    time.sleep(seconds)
+    frames1, ms1 = browser.evaluate(COUNTERS)
+    return (frames1 - frames0) / (ms1 - ms0) * 1000
+
+
+def measure(folder, engine, rounds, seconds):
+    # The scenario's checks of report and picture, outside a test run.
+    checks = EditorTestCase()
+    with BrowserDisplay(folder, engine) as browser:
+        checks.display = browser
+        ratios = []
+        for n in range(rounds):
+            browser.open()
+            editor = page_editor(browser)
+            editor.find_window()
+            scenarios.place_a_triangle(checks, editor)
+            time.sleep(1)
+            page = frame_rate(browser, seconds)
+            browser.open("bare.html")
+            time.sleep(1)
+            bare = frame_rate(browser, seconds)
+            ratios.append(page / bare)
+            print(f"{engine} round {n + 1}: editor {page:.1f}, bare {bare:.1f} frames/s, "
+                  f"ratio {page / bare:.3f}", flush=True)
+        print(f"{engine}: ratio median {statistics.median(ratios):.3f}, "
+              f"range {min(ratios):.3f}-{max(ratios):.3f}; load {os.getloadavg()[0]:.1f}",
+              flush=True)
+
+
+def main():
+    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 4
+    seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 5
+    engines = sys.argv[4:] or ENGINES
+    folder = tempfile.mkdtemp(prefix="triangle-web-bench-")
+    try:
+        for name in os.listdir(sys.argv[1]):
+            shutil.copy(os.path.join(sys.argv[1], name), folder)
+        placed = [to_ndc(*corner) for corner in scenarios.CORNERS] + [(0.0, 0.0)] * 12
+        with open(os.path.join(folder, "bare.html"), "w") as f:
+            f.write(BARE_PAGE % [c for corner in placed for c in corner])
+        print(f"load at start {os.getloadavg()[0]:.1f} on {os.cpu_count()} cores", flush=True)
+        for engine in engines:
+            measure(folder, engine, rounds, seconds)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+main()

@@ -1,19 +1,21 @@
 # The browser display: the editor's page (build/web) served on 127.0.0.1 from a thread of this
-# process and shown in Debian's headless chromium, driven over the DevTools protocol on a pipe
-# (--remote-debugging-pipe: JSON messages ending in a NUL byte, to the browser's fd 3 and from its
-# fd 4). Keys and the mouse are trusted DOM input events (Input.dispatch*Event), pictures come
-# from the composited page, the report from the page's console panel, and whatever the page logs
-# as an error is kept for the test.
+# process and shown in one of three engines with trusted input: headless Chromium, and Firefox
+# and WebKitGTK's MiniBrowser on a private Xvfb (neither has WebGL without a display). Chromium
+# and Firefox are driven by puppeteer-core through a small Node process (tests/web/page_driver.js),
+# WebKit by its W3C WebDriver server, WebKitWebDriver, over plain HTTP. Pictures come from the
+# rendered page, the report from the page's console panel.
 import base64
 import functools
 import http.server
 import json
 import os
 import shutil
+import socket
 import subprocess
-import tempfile
 import threading
 import unittest
+import urllib.error
+import urllib.request
 
 from harness.common import (CONDITION_TIMEOUT, STARTUP_TIMEOUT, EditorExited, HarnessError,
                             die_with_parent, wait_for)
@@ -21,18 +23,20 @@ from harness.display import Display, Window
 from harness.editor import Editor
 from harness.picture import Picture
 from harness.report import WINDOW_HEIGHT, WINDOW_WIDTH
+from harness.x11 import XServer
+
+ENGINES = ("chromium", "firefox", "webkit")
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PAGE_DRIVER = os.path.join(TESTS, "web", "page_driver.js")
+# Where tests/web/install-driver puts the locked puppeteer-core.
+DRIVER_MODULES = os.environ.get("WEB_DRIVER_MODULES") or os.path.join(
+    os.path.dirname(TESTS), "build", "deps", "web-driver", "node_modules")
 
 CHROMIUM_FLAGS = (
-    "--headless", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
+    "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
     "--disable-background-networking", "--disable-component-update", "--disable-sync",
-    "--no-first-run", "--disable-quic", "--window-size=1400,800", "--remote-debugging-pipe")
-
-# X keysym names as the DOM key events of a real keyboard: keyCode, code, location. Emscripten's
-# GLFW maps the keyCode to a GLFW key, so "3" is GLFW_KEY_3 and "KP_3" GLFW_KEY_KP_3.
-KEYS = {"Escape": (27, "Escape", 0), "Shift_L": (16, "ShiftLeft", 1)}
-KEYS.update({str(d): (48 + d, f"Digit{d}", 0) for d in range(10)})
-KEYS.update({f"KP_{d}": (96 + d, f"Numpad{d}", 3) for d in range(10)})
-KEYS.update({c: (ord(c.upper()), f"Key{c.upper()}", 0) for c in "abcdefghijklmnopqrstuvwxyz"})
+    "--no-first-run", "--disable-quic", "--window-size=1400,800")
+MINIBROWSER = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser"
 
 # Installed in the page once it has its Module: counts the browser's animation frames, at one of
 # which the program runs each of its frames, and the program's reports (each begins with the
@@ -54,87 +58,188 @@ PAGE_PROBE = r"""(() => {
     requestAnimationFrame(frame);
   };
   requestAnimationFrame(frame);
+  return true;
 })()"""
 
 
-class DevTools:
-    """Chromium with a DevTools connection on a pipe. call() sends a command and returns its
-    result; events are collected in order."""
+class Puppeteer:
+    """Chromium or Firefox under puppeteer-core, one JSON line per command."""
 
-    def __init__(self, extra_flags=()):
-        self.profile = tempfile.mkdtemp(prefix="triangle-chromium-")
-        to_browser, self.writer = os.pipe()
-        self.reader, from_browser = os.pipe()
-
-        def child():
-            die_with_parent()
-            os.dup2(to_browser, 3)
-            os.dup2(from_browser, 4)
-
+    def __init__(self, engine, env, extra_args=(), touch=False):
+        if not os.path.isdir(os.path.join(DRIVER_MODULES, "puppeteer-core")):
+            raise HarnessError(f"no puppeteer-core in {DRIVER_MODULES}: tests/web/install-driver "
+                               "installs it")
         self.process = subprocess.Popen(
-            ["chromium", *CHROMIUM_FLAGS, *extra_flags, f"--user-data-dir={self.profile}",
-             "about:blank"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL, pass_fds=(3, 4), preexec_fn=child, start_new_session=True)
-        os.close(to_browser)
-        os.close(from_browser)
-        self.last_id = 0
-        self.answers = {}
-        self.events = []
-        self.changed = threading.Condition()
-        self.thread = threading.Thread(target=self._receive, daemon=True)
-        self.thread.start()
+            ["node", PAGE_DRIVER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            env={**env, "NODE_PATH": DRIVER_MODULES}, preexec_fn=die_with_parent,
+            start_new_session=True, text=True)
+        chromium = engine == "chromium"
+        self.call(timeout=STARTUP_TIMEOUT, **{
+            "browser": "chrome" if chromium else "firefox",
+            "executablePath": shutil.which("chromium" if chromium else "firefox-esr"),
+            "args": [*CHROMIUM_FLAGS, *extra_args] if chromium else list(extra_args),
+            "headless": chromium, "env": env, "touch": touch})
 
-    def _receive(self):
-        pending = b""
-        while chunk := os.read(self.reader, 1 << 16):
-            *messages, pending = (pending + chunk).split(b"\0")
-            with self.changed:
-                for message in map(json.loads, messages):
-                    if "id" in message:
-                        self.answers[message["id"]] = message
-                    else:
-                        self.events.append((message["method"], message.get("params", {})))
-                self.changed.notify_all()
-        with self.changed:
-            self.answers = None  # the browser has gone
-            self.changed.notify_all()
-
-    def call(self, method, session=None, timeout=CONDITION_TIMEOUT, **params):
-        with self.changed:
-            self.last_id += 1
-            number = self.last_id
-        message = {"id": number, "method": method, "params": params}
-        if session:
-            message["sessionId"] = session
+    def call(self, timeout=CONDITION_TIMEOUT, **command):
         try:
-            os.write(self.writer, json.dumps(message).encode() + b"\0")
+            self.process.stdin.write(json.dumps(command) + "\n")
+            self.process.stdin.flush()
         except BrokenPipeError:
-            raise EditorExited(f"chromium ended before {method}") from None
-        with self.changed:
-            if not self.changed.wait_for(lambda: self.answers is None or number in self.answers,
-                                         timeout):
-                raise HarnessError(f"no answer from chromium to {method} in {timeout} s")
-            if self.answers is None:
-                raise EditorExited(f"chromium ended before answering {method}")
-            answer = self.answers.pop(number)
+            raise EditorExited(f"the page driver ended before {command}") from None
+        line = self._read_line(timeout, command)
+        answer = json.loads(line)
         if "error" in answer:
-            raise HarnessError(f"{method}: {answer['error']}")
-        return answer["result"]
+            raise HarnessError(f"{command.get('do', 'launch')}: {answer['error']}")
+        return answer["value"]
+
+    def _read_line(self, timeout, command):
+        result = []
+        reader = threading.Thread(target=lambda: result.append(self.process.stdout.readline()),
+                                  daemon=True)
+        reader.start()
+        reader.join(timeout)
+        if not result:
+            raise HarnessError(f"no answer from the page driver to {command} in {timeout} s")
+        if not result[0]:
+            raise EditorExited(f"the page driver ended before answering {command}")
+        return result[0]
+
+    def goto(self, url):
+        self.call(do="goto", url=url, timeout=STARTUP_TIMEOUT)
+
+    def evaluate(self, expression):
+        return self.call(do="evaluate", expression=expression)
+
+    def key(self, kind, key):
+        if key.startswith("KP_"):
+            key = "Numpad" + key[3:]
+        self.call(do="key", kind=kind, key={"Shift_L": "ShiftLeft"}.get(key, key))
+
+    def mouse(self, kind, x, y):
+        self.call(do="mouse", kind=kind, x=x, y=y)
+
+    def touch(self, kind, x, y):
+        self.call(do="touch", kind=kind, x=x, y=y)
+
+    def screenshot(self, x, y, width, height):
+        return base64.b64decode(self.call(do="screenshot", clip={
+            "x": x, "y": y, "width": width, "height": height}))
+
+    def errors(self):
+        return self.call(do="errors")
 
     def close(self):
         try:
             if self.process.poll() is None:
+                self.call(do="close", timeout=10)
+                self.process.stdin.close()
+                self.process.wait(10)
+        except (AssertionError, subprocess.TimeoutExpired, OSError):
+            pass
+        finally:
+            if self.process.poll() is None:
+                os.killpg(self.process.pid, 9)
+                self.process.wait()
+            self.process.stdout.close()
+
+
+# W3C WebDriver's codes for the keys that are not characters.
+WEBDRIVER_KEYS = {"Escape": "\ue00c", "Shift_L": "\ue008"}
+WEBDRIVER_KEYS.update({f"KP_{d}": chr(0xE01A + d) for d in range(10)})
+
+
+class WebKit:
+    """MiniBrowser under WebKitWebDriver, in one W3C WebDriver session. Errors are what the page
+    logs or throws after the probe is in place: classic WebDriver reads no console."""
+
+    ERROR_PROBE = r"""(() => {
+      const errors = window.pageErrors = [];
+      const error = console.error.bind(console);
+      console.error = (...args) => { errors.push(args.join(" ")); error(...args); };
+      addEventListener("error", (event) => errors.push(String(event.message)));
+      return true;
+    })()"""
+
+    def __init__(self, env, extra_args=(), touch=False):
+        if touch:
+            raise unittest.SkipTest("WebKitWebDriver has no touch input")
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        self.base = f"http://127.0.0.1:{port}"
+        self.process = subprocess.Popen(
+            ["WebKitWebDriver", f"--port={port}", "--host=127.0.0.1"], env=env,
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            preexec_fn=die_with_parent, start_new_session=True)
+        self.session = None
+        try:
+            wait_for(self._ready, STARTUP_TIMEOUT, what="WebKitWebDriver")
+            self.session = "/session/" + self.call("POST", "/session", {"capabilities": {
+                "alwaysMatch": {"webkitgtk:browserOptions": {
+                    "binary": MINIBROWSER, "args": ["--automation", *extra_args]}}}},
+                session=False)["sessionId"]
+            self.call("POST", "/window/rect", {"width": 1400, "height": 800})
+        except BaseException:
+            self.close()
+            raise
+
+    def _ready(self):
+        try:
+            return self.call("GET", "/status", session=False)["ready"]
+        except (OSError, HarnessError):
+            return False
+
+    def call(self, method, path, body=None, session=True, timeout=CONDITION_TIMEOUT):
+        request = urllib.request.Request(
+            self.base + (self.session if session else "") + path, method=method,
+            data=None if body is None else json.dumps(body).encode(),
+            headers={"Content-Type": "application/json"})
+        try:
+            with urllib.request.urlopen(request, timeout=timeout) as response:
+                return json.load(response)["value"]
+        except urllib.error.HTTPError as error:
+            raise HarnessError(f"{method} {path}: {error.read().decode(errors='replace')}")
+
+    def goto(self, url):
+        self.call("POST", "/url", {"url": url}, timeout=STARTUP_TIMEOUT)
+
+    def evaluate(self, expression):
+        return self.call("POST", "/execute/sync", {"script": f"return ({expression});",
+                                                   "args": []})
+
+    def actions(self, kind, actions):
+        source = {"type": kind, "id": kind, "actions": actions}
+        if kind == "pointer":
+            source["parameters"] = {"pointerType": "mouse"}
+        self.call("POST", "/actions", {"actions": [source]})
+
+    def key(self, kind, key):
+        self.actions("key", [{"type": "key" + kind.title(),
+                              "value": WEBDRIVER_KEYS.get(key, key)}])
+
+    def mouse(self, kind, x, y):
+        move = {"type": "pointerMove", "x": round(x), "y": round(y), "origin": "viewport",
+                "duration": 0}
+        self.actions("pointer", [move] if kind == "move" else
+                     [move, {"type": "pointer" + kind.title(), "button": 0}])
+
+    def errors(self):
+        return self.evaluate("window.pageErrors || []")
+
+    def close(self):
+        try:
+            if self.session is not None:
+                self.call("DELETE", "", timeout=10)
+        except (OSError, HarnessError):
+            pass
+        finally:
+            if self.process.poll() is None:
+                os.killpg(self.process.pid, 15)
                 try:
-                    self.call("Browser.close", timeout=5)
-                    self.process.wait(10)
-                except (AssertionError, subprocess.TimeoutExpired):
+                    self.process.wait(5)
+                except subprocess.TimeoutExpired:
                     os.killpg(self.process.pid, 9)
                     self.process.wait()
-        finally:
-            os.close(self.writer)
-            self.thread.join(5)
-            os.close(self.reader)
-            shutil.rmtree(self.profile, ignore_errors=True)
 
 
 class QuietFiles(http.server.SimpleHTTPRequestHandler):
@@ -146,87 +251,87 @@ class QuietFiles(http.server.SimpleHTTPRequestHandler):
 
 
 class BrowserDisplay(Display):
-    """A headless Chromium page on the editor's page from `folder`, served at self.url."""
+    """The editor's page from `folder`, served at self.url, in `engine` (one of ENGINES).
+    `extra_args` go to the browser; with `touch` the page gets a touch screen (Chromium)."""
 
-    def __init__(self, folder, extra_flags=()):
+    def __init__(self, folder, engine="chromium", extra_args=(), touch=False):
+        self.engine = engine
         self.server = http.server.ThreadingHTTPServer(
             ("127.0.0.1", 0), functools.partial(QuietFiles, directory=folder))
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
         self.url = "http://127.0.0.1:%d/" % self.server.server_address[1]
-        self.devtools = self.window = None
+        self.x_server = self.browser = self.window = None
         try:
-            self.devtools = DevTools(extra_flags)
-            target = next(t["targetId"] for t in self.devtools.call("Target.getTargets")[
-                "targetInfos"] if t["type"] == "page")
-            self.session = self.devtools.call("Target.attachToTarget", targetId=target,
-                                              flatten=True)["sessionId"]
-            for domain in ("Page", "Runtime", "Log"):
-                self.send(f"{domain}.enable")
-            self.send("Page.navigate", url=self.url)
+            env = dict(os.environ)
+            if engine != "chromium":
+                self.x_server = XServer()
+                env = self.x_server.environment()
+            if engine == "webkit":
+                self.browser = WebKit(env, extra_args, touch)
+            else:
+                self.browser = Puppeteer(engine, env, extra_args, touch)
+            self.open()
         except BaseException:
             self.close()
             raise
 
-    def send(self, method, **params):
-        return self.devtools.call(method, self.session, **params)
+    def open(self, page=""):
+        """Loads `page` of the served folder, by default the editor's, afresh."""
+        self.window = None
+        self.browser.goto(self.url + page)
 
     def evaluate(self, expression):
-        answer = self.send("Runtime.evaluate", expression=expression, returnByValue=True)
-        if "exceptionDetails" in answer:
-            raise HarnessError(f"{expression!r} threw {answer['exceptionDetails']}")
-        return answer["result"].get("value")
+        return self.browser.evaluate(expression)
 
     def console_errors(self):
         """Uncaught exceptions, console.error and console.assert calls, and failed loads."""
-        errors = []
-        for method, params in list(self.devtools.events):
-            if method == "Runtime.exceptionThrown":
-                errors.append(params["exceptionDetails"]["text"])
-            elif method == "Runtime.consoleAPICalled" and params["type"] in ("error", "assert"):
-                errors.append(" ".join(str(a.get("value", a.get("description")))
-                                       for a in params["args"]))
-            elif method == "Log.entryAdded" and params["entry"]["level"] == "error":
-                errors.append(params["entry"]["text"])
-        return errors
+        return self.browser.errors()
 
     def environment(self):
         return dict(os.environ)
 
-    def find_window(self, process=None, timeout=STARTUP_TIMEOUT):
+    def find_window(self, process, timeout):
         """The page once its program has written a report."""
         if self.window is None:
             wait_for(lambda: self.evaluate("typeof Module == 'object'"), timeout,
                      what="the page's script")
             self.evaluate(PAGE_PROBE)
+            if isinstance(self.browser, WebKit):
+                self.evaluate(WebKit.ERROR_PROBE)
             wait_for(lambda: self.evaluate("harness.reports > 0"), timeout,
                      what="the page's first report")
             self.window = PageWindow(self)
         return self.window
 
     def key_down(self, key):
-        self._key("keyDown", key)
+        self.browser.key("down", key)
 
     def key_up(self, key):
-        self._key("keyUp", key)
-
-    def _key(self, kind, key):
-        code, name, location = KEYS[key]
-        text = key[-1] if key[-1].isdigit() or len(key) == 1 else ""
-        self.send("Input.dispatchKeyEvent", type=kind, windowsVirtualKeyCode=code,
-                  code=name, key=text or name.removesuffix("Left"), location=location,
-                  text=text if kind == "keyDown" else "")
+        self.browser.key("up", key)
 
     def button_down(self, button=1):
-        self.window.mouse("mousePressed", button)
+        self._button("down", button)
 
     def button_up(self, button=1):
-        self.window.mouse("mouseReleased", button)
+        self._button("up", button)
+
+    def _button(self, kind, button):
+        if button != 1:
+            raise HarnessError("the page is driven with the left button only")
+        self.browser.mouse(kind, *self.window.page_point(*self.window.at))
+
+    def touch(self, kind, x, y):
+        """A finger on the page at (x, y) in page pixels: kind "start", "move" or "end", or
+        "tap": down and up at once."""
+        self.browser.touch(kind, x, y)
 
     def close(self):
         try:
-            if self.devtools is not None:
-                self.devtools.close()
+            if self.browser is not None:
+                self.browser.close()
         finally:
+            if self.x_server is not None:
+                self.x_server.close()
             self.server.shutdown()
             self.server.server_close()
 
@@ -240,21 +345,25 @@ class PageWindow(Window):
             "(r => [r.left + scrollX, r.top + scrollY])(canvas.getBoundingClientRect())")
         self.at = (0, 0)
 
-    def mouse(self, kind, button=1):
-        self.display.send("Input.dispatchMouseEvent", type=kind, x=self.origin[0] + self.at[0],
-                          y=self.origin[1] + self.at[1], clickCount=int(kind != "mouseMoved"),
-                          button={1: "left", 2: "middle", 3: "right"}[button]
-                          if kind != "mouseMoved" else "none")
+    def page_point(self, x, y):
+        return self.origin[0] + x, self.origin[1] + y
 
     def move_to(self, x, y):
         self.at = (x, y)
-        self.mouse("mouseMoved")
+        self.display.browser.mouse("move", *self.page_point(x, y))
 
     def grab(self):
-        shot = self.display.send("Page.captureScreenshot", format="png", clip={
-            "x": self.origin[0], "y": self.origin[1], "width": WINDOW_WIDTH,
-            "height": WINDOW_HEIGHT, "scale": 1})
-        return Picture.from_png(base64.b64decode(shot["data"]))
+        if isinstance(self.display.browser, WebKit):
+            # WebKit's WebDriver screenshots miss most of a WebGL canvas; the X server has what
+            # a person sees. The browser's bars are above the page, whose top left is then at
+            # the window's position plus the height and width of what is not the page.
+            x, y, outer_width, outer_height, width, height = self.display.evaluate(
+                "[screenX, screenY, outerWidth, outerHeight, innerWidth, innerHeight]")
+            left = x + outer_width - width + self.origin[0]
+            top = y + outer_height - height + self.origin[1]
+            return self.display.x_server.grab(left, top, WINDOW_WIDTH, WINDOW_HEIGHT)
+        return Picture.from_bytes(self.display.browser.screenshot(
+            *self.origin, WINDOW_WIDTH, WINDOW_HEIGHT))
 
     def size(self):
         return tuple(self.display.evaluate("[canvas.width, canvas.height]"))
@@ -288,23 +397,21 @@ class FrameCounter:
                  timeout, what=f"{frames} frames of the page")
 
 
-class PageEditor(Editor):
-    """The editor running in the page: the harness's Editor without a process of its own, its
-    report read from the page's console panel."""
+class PanelReports:
+    """The reports of the editor in the page, as its console panel shows them."""
 
     def __init__(self, display):
-        super().__init__(display, None)
+        self.display = display
 
-    def last_report(self):
+    def last(self):
         lines = self.display.evaluate("document.getElementById('console').textContent")
         lines = lines.split("\n")
         return lines[:6] if len(lines) == 7 else None
 
-    def report_count(self):
+    def count(self):
         return self.display.evaluate("harness.reports")
 
-    def close_and_wait(self, timeout=None):
-        raise unittest.SkipTest("a page is never closed from inside; its exit status is moot")
 
-    def stderr_text(self):
-        return "\n".join(self.display.console_errors())
+def page_editor(display):
+    """The editor running in the page: no process of its own, its report in the panel."""
+    return Editor(display, reports=PanelReports(display))

@@ -19,7 +19,7 @@ import unittest
 import zipfile
 
 from harness import glfw
-from harness.browser import BrowserDisplay, PageEditor
+from harness.browser import BrowserDisplay, page_editor
 from harness.editor import start_editor
 from harness.report import expected_report
 from harness.x11 import XServer
@@ -159,7 +159,7 @@ class Release(unittest.TestCase):
             self.assertIn(self.version.encode(), archive.read(f"{folder}/README.txt"))
             archive.extractall(os.path.join(self.work, "web"))
         with BrowserDisplay(os.path.join(self.work, "web", folder)) as browser:
-            page = PageEditor(browser)
+            page = page_editor(browser)
             page.find_window()
             page.wait_for_report(expected_report({}), what="the page's first report")
             self.assertEqual(browser.console_errors(), [])

@@ -1,33 +1,37 @@
-# The editor's web page in headless Chromium with real input: the shared scenarios, and what
-# only a page has: its console panel, its focus, its console's errors, and a browser without WebGL.
+# The editor's web page with real input in Chromium, Firefox and WebKit: the shared scenarios in
+# each engine, and in Chromium what only a page has: its console panel, its focus, a press
+# released outside the picture, touch, and a browser without WebGL. Every test also checks that
+# the panel only ever showed one whole report and that the page logged no error.
 import os
 
-from harness import scenarios
-from harness.browser import BrowserDisplay, PageEditor
+from harness.browser import BrowserDisplay, page_editor
 from harness.case import EditorTestCase, main
 from harness.common import wait_for
-from harness.report import WINDOW_HEIGHT, WINDOW_TITLE, WINDOW_WIDTH, is_report
+from harness.report import WINDOW_HEIGHT, WINDOW_TITLE, WINDOW_WIDTH, expected_report, is_report
+from harness.scenarios import BAND_CORNER, CORNERS, ScenarioSet
+
+OUTSIDE = (WINDOW_WIDTH + 80, 120)  # on the console panel, (1.25, 0.5) for the program
 
 
 class WebCase(EditorTestCase):
     """self.exe is the folder that scripts/build-web leaves (build/web)."""
 
-    chromium_flags = ()
+    engine = "chromium"
+    browser_args = ()
+    touch = False
 
     def display_factory(self):
         if not os.path.exists(os.path.join(self.exe, "triangle-editor.wasm")):
             self.fail(f"no page in {self.exe}: scripts/build-web builds it")
-        return BrowserDisplay(self.exe, self.chromium_flags)
+        return BrowserDisplay(self.exe, self.engine, self.browser_args, self.touch)
 
-
-class WebPage(WebCase):
     def start_page(self):
-        editor = PageEditor(self.display)
+        editor = page_editor(self.display)
         self.addCleanup(editor.close)
         editor.find_window()
-        # Checked after every test, whatever it did: the panel only ever showed one whole report,
-        # and the page logged no error.
         self.addCleanup(self.check_panel_and_console, editor)
+        self.assertEqual(editor.window.title(), WINDOW_TITLE)
+        self.assertEqual(editor.window.size(), (WINDOW_WIDTH, WINDOW_HEIGHT))
         return editor
 
     def check_panel_and_console(self, editor):
@@ -37,32 +41,86 @@ class WebPage(WebCase):
         self.assertTrue(is_report(editor.last_report()), editor.last_report())
         self.assertEqual(self.display.console_errors(), [], "errors in the page's console")
 
-    def test_a_digit_key_and_three_clicks_place_a_triangle(self):
-        editor = self.start_page()
-        self.assertEqual(editor.window.title(), WINDOW_TITLE)
-        self.assertEqual(editor.window.size(), (WINDOW_WIDTH, WINDOW_HEIGHT))
-        scenarios.place_a_triangle(self, editor)
 
-    def test_a_button_held_over_many_frames_fixes_one_corner(self):
-        scenarios.hold_a_button_while_dragging(self, self.start_page())
+class Chromium(ScenarioSet, WebCase):
+    closes = False
 
+    def start_scenario_editor(self):
+        return self.start_page()
+
+
+class Firefox(Chromium):
+    engine = "firefox"
+
+
+class WebKit(Chromium):
+    engine = "webkit"
+
+
+class ChromiumPage(WebCase):
     def test_the_canvas_takes_the_keyboard_on_load_and_when_clicked(self):
         editor = self.start_page()
         focused = "document.activeElement === canvas"
         wait_for(lambda: self.display.evaluate(focused), what="the canvas focused on load")
         # A click on the panel takes the focus away; one on the canvas brings it back, and the
         # digit keys reach the program.
-        editor.move_to(WINDOW_WIDTH + 100, 100)
-        editor.click(WINDOW_WIDTH + 100, 100)
+        editor.click(*OUTSIDE)
         self.assertFalse(self.display.evaluate(focused))
         editor.click(320, 240)
         self.assertTrue(self.display.evaluate(focused))
         editor.tap_key("2")
         editor.wait_for_selection(1)
 
+    def test_a_press_released_outside_the_picture_is_one_click_as_on_a_desktop(self):
+        editor = self.start_page()
+        editor.tap_key("1")
+        editor.wait_for_selection(0)
+        editor.move_to(*CORNERS[0])
+        self.display.button_down()
+        editor.wait_frames()
+        # While the button is down the cursor reaches the program outside the picture too.
+        editor.move_to(*OUTSIDE)
+        editor.wait_for_report(expected_report({0: [CORNERS[0], OUTSIDE, OUTSIDE]}, 0))
+        self.display.button_up()
+        editor.wait_frames()
+        # So the next click fixes the next corner, not merely a release.
+        editor.click(*CORNERS[1])
+        editor.click(*CORNERS[2])
+        editor.wait_for_report(expected_report({0: CORNERS}), what="the placed triangle")
 
-class WebPageWithoutWebGL(WebCase):
-    chromium_flags = ("--disable-webgl",)
+
+class ChromiumTouch(WebCase):
+    touch = True
+
+    def tap(self, x, y):
+        """A finger down and up at once, at page position (x, y): shorter than a frame."""
+        self.display.touch("tap", x, y)
+
+    def test_a_digit_button_and_three_taps_place_a_triangle(self):
+        editor = self.start_page()
+        # The cursor starts at the window's corner; a touch must not press there.
+        editor.wait_for_report(expected_report({}))
+        self.tap(*self.display.evaluate(
+            "(r => [r.left + r.width / 2, r.top + r.height / 2])"
+            "(document.querySelector('#digits button[value=\"3\"]').getBoundingClientRect())"))
+        editor.wait_for_selection(2)
+        self.tap(*editor.window.page_point(*CORNERS[0]))
+        editor.wait_for_report(expected_report({2: [CORNERS[0]] * 3}, 2),
+                               what="one corner fixed by one tap")
+        # A finger put down fixes the next corner; the last one follows it as it moves.
+        self.display.touch("start", *editor.window.page_point(*CORNERS[1]))
+        self.display.touch("move", *editor.window.page_point(*BAND_CORNER))
+        band = CORNERS[:2] + [BAND_CORNER]
+        editor.wait_for_report(expected_report({2: band}, 2), what="the rubber band by touch")
+        self.wait_for_picture(editor, [band], what="the rubber band by touch")
+        self.display.touch("end", *editor.window.page_point(*BAND_CORNER))
+        self.tap(*editor.window.page_point(*CORNERS[2]))
+        editor.wait_for_report(expected_report({2: CORNERS}), what="the placed triangle")
+        self.wait_for_picture(editor, [CORNERS], what="the placed triangle")
+
+
+class ChromiumWithoutWebGL(WebCase):
+    browser_args = ("--disable-webgl",)
 
     def test_the_page_says_in_one_line_that_it_needs_webgl(self):
         failure = "document.getElementById('failure')"

@@ -1,0 +1,70 @@
+// Drives one page in Chromium or Firefox with puppeteer-core for the Python harness
+// (tests/harness/browser.py): one JSON command per line on stdin, one JSON answer per line on
+// stdout ({"value": ...} or {"error": "..."}), in order. The first line launches the browser:
+// {"browser": "chrome" | "firefox", "executablePath", "args", "env", "headless", "touch"}.
+// Later ones: {"do": "goto", "url"}, {"do": "evaluate", "expression"}, {"do": "key", "kind":
+// "down" | "up", "key"}, {"do": "mouse", "kind": "move" | "down" | "up", "x", "y"}, {"do":
+// "touch", "kind": "tap" | "start" | "move" | "end", "x", "y"}, {"do": "screenshot", "clip"},
+// {"do": "errors"} and {"do": "close"}. Input comes from the browser as trusted events.
+"use strict";
+const readline = require("readline");
+const puppeteer = require("puppeteer-core");
+
+let browser = null;
+let page = null;
+let finger = null;
+const errors = [];  // what the page logged as an error, uncaught exceptions and failed loads
+
+async function launch(options) {
+  browser = await puppeteer.launch({
+    browser: options.browser, executablePath: options.executablePath, args: options.args,
+    env: options.env, headless: options.headless, pipe: options.browser === "chrome",
+    defaultViewport: {width: 1400, height: 800, hasTouch: Boolean(options.touch)},
+    // The machine's browsers only: puppeteer-core never downloads one, and nothing is fetched
+    // from the network on the browser's behalf.
+    extraPrefsFirefox: {"network.captive-portal-service.enabled": false,
+                        "app.update.enabled": false},
+  });
+  page = (await browser.pages())[0] || await browser.newPage();
+  page.on("console", (message) => {
+    if (message.type() === "error" || message.type() === "assert") errors.push(message.text());
+  });
+  page.on("pageerror", (error) => errors.push(String(error.message || error)));
+  page.on("requestfailed", (request) => errors.push(`failed to load ${request.url()}`));
+  page.on("response", (response) => {
+    if (response.status() >= 400) errors.push(`${response.status()} for ${response.url()}`);
+  });
+}
+
+const commands = {
+  goto: ({url}) => page.goto(url, {waitUntil: "load"}).then(() => null),
+  evaluate: ({expression}) => page.evaluate(expression),
+  key: ({kind, key}) => page.keyboard[kind](key),
+  mouse: ({kind, x, y}) => kind === "move" ? page.mouse.move(x, y)
+                                           : page.mouse[kind]({button: "left"}),
+  touch: async ({kind, x, y}) => {
+    // A tap's finger goes down and up as fast as the protocol allows, well within one frame.
+    if (kind === "tap") await page.touchscreen.tap(x, y);
+    else if (kind === "start") finger = await page.touchscreen.touchStart(x, y);
+    else if (kind === "move") await finger.move(x, y);
+    else { await finger.end(); finger = null; }
+  },
+  screenshot: ({clip}) => page.screenshot({clip, encoding: "base64"}),
+  errors: () => errors.slice(),
+  close: () => browser.close().then(() => { browser = null; }),
+};
+
+async function answer(line) {
+  const command = JSON.parse(line);
+  if (browser === null) return launch(command).then(() => null);
+  return commands[command.do](command);
+}
+
+// Commands run one at a time, in the order they came.
+let queue = Promise.resolve();
+readline.createInterface({input: process.stdin}).on("line", (line) => {
+  queue = queue.then(() => answer(line))
+    .then((value) => ({value: value === undefined ? null : value}),
+          (error) => ({error: String(error && error.stack || error)}))
+    .then((reply) => process.stdout.write(JSON.stringify(reply) + "\n"));
+}).on("close", () => queue.then(() => browser && browser.close()).finally(() => process.exit(0)));
