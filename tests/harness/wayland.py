@@ -2,6 +2,7 @@
 # kwin, weston, sway), each run as a client of a private Xvfb: its output is an X window there,
 # so XTest gives it real input, DAMAGE on that window counts frames and the X server gives back
 # its pixels. The editor is a native Wayland client of the compositor.
+import json
 import os
 import signal
 import struct
@@ -12,7 +13,7 @@ import time
 from harness.common import (HOLD_SECONDS, STARTUP_TIMEOUT, EditorExited, HarnessError,
                             die_with_parent, wait_for)
 from harness.display import Display, Window
-from harness.picture import BLACK
+from harness.picture import BLACK, WHITE
 from harness.report import WINDOW_HEIGHT, WINDOW_TITLE, WINDOW_WIDTH
 from harness.x11 import FrameCounter, XServer
 
@@ -201,7 +202,15 @@ class CompositorWindow(Window):
 
     def grab(self):
         s = self.compositor.scale
-        return self.compositor.x.grab(*self.origin, WINDOW_WIDTH * s, WINDOW_HEIGHT * s)
+        picture = self.compositor.x.grab(*self.origin, WINDOW_WIDTH * s, WINDOW_HEIGHT * s)
+        if s > 1:
+            # The compositor scales the window's 640 x 480 picture up with filtering, which
+            # greys the edges of a white shape: a neutral grey counts as the nearer of black and
+            # white. Any other colour (a desktop showing through, say) stays what it is.
+            picture.pixels = [(WHITE if p & 0xFF >= 0x80 else BLACK)
+                              if p >> 16 == (p >> 8) & 0xFF == p & 0xFF else p
+                              for p in picture.pixels]
+        return picture
 
     def size(self):
         return WINDOW_WIDTH, WINDOW_HEIGHT
@@ -269,15 +278,39 @@ class Weston(Compositor):
 class Sway(Compositor):
     name = "sway"
     # Floating keeps the window at the size it asks for.
-    CONFIG = ('xwayland disable\ndefault_floating_border none\n'
+    CONFIG = ('xwayland disable\ndefault_border none\ndefault_floating_border none\n'
               'for_window [title="Hello World"] floating enable\n'
-              'output X11-1 scale {}\n')
+              'output X11-1 resolution {}x{} scale {}\n')
 
     def command(self):
         path = os.path.join(self.dir, "sway.config")
         with open(path, "w") as f:
-            f.write(self.CONFIG.format(self.scale))
+            f.write(self.CONFIG.format(OUTPUT[0] * self.scale, OUTPUT[1] * self.scale,
+                                     self.scale))
         return ["sway", "--config", path]
 
     def variables(self):
         return {"WLR_BACKENDS": "x11", "WLR_RENDERER": "pixman"}
+
+    def swaymsg(self, *args):
+        ipc = next((n for n in os.listdir(self.dir) if n.startswith("sway-ipc.")), "")
+        run = subprocess.run(["swaymsg", "-r", *args], capture_output=True, text=True,
+                             env=dict(self.environment(), SWAYSOCK=os.path.join(self.dir, ipc)))
+        if run.returncode != 0:
+            raise HarnessError(f"swaymsg {' '.join(args)}: {run.stdout}{run.stderr}")
+        return json.loads(run.stdout)
+
+    def locate(self):
+        """Sway draws no title bar on a borderless floating window, but says where it is."""
+        nodes = [self.swaymsg("-t", "get_tree")]
+        while nodes:
+            node = nodes.pop()
+            if node.get("name") == WINDOW_TITLE and node.get("focused"):
+                self.window_id = node["id"]
+                return node["rect"]["x"] * self.scale, node["rect"]["y"] * self.scale
+            nodes += node["nodes"] + node["floating_nodes"]
+        return None
+
+    def close_window(self, window):
+        """swaymsg kill, sway's own close."""
+        self.swaymsg(f"[con_id={self.window_id}]", "kill")

@@ -40,7 +40,7 @@ class OnSway(OnCompositor, EditorTestCase):
     compositor = Sway
 
 
-class OnKwinAtScale2(OnKwin):
+class OnSwayAtScale2(OnSway):
     scale = 2
 
 
