@@ -162,6 +162,17 @@ class Release(unittest.TestCase):
         with XServer() as x, Editor(x, os.path.join(unpacked, "usr/bin/triangle-editor")) as editor:
             editor.find_window()
             self.assertEqual(editor.close_and_wait(), 0)
+        if wayland:
+            # Installed as users install it, the package's binary passes the scenarios as a
+            # native Wayland client at scale 2, its picture filling the window.
+            run(["apt-get", "install", "-y", "-qq", os.path.abspath(deb)], cwd=self.work)
+            from wayland.test_wayland import OnWestonAtScale2
+
+            class Installed(OnWestonAtScale2):
+                exe = "/usr/bin/triangle-editor"
+            result = unittest.TextTestRunner(verbosity=2).run(
+                Installed("test_keypad_placement_drag_and_close"))
+            self.assertTrue(result.wasSuccessful(), "the installed package under weston")
 
 
 if __name__ == "__main__":
