@@ -16,6 +16,12 @@ namespace {
 
 constexpr const char* WINDOW_TITLE = "Hello World";
 
+// GLFW_SCALE_FRAMEBUFFER, which GLFW 3.4 added; its value is part of GLFW's ABI.
+constexpr int SCALE_FRAMEBUFFER_HINT = 0x0002200D;
+#ifdef GLFW_SCALE_FRAMEBUFFER
+static_assert(SCALE_FRAMEBUFFER_HINT == GLFW_SCALE_FRAMEBUFFER, "GLFW renumbered the hint");
+#endif
+
 // One frame. Placement runs last, on the input just polled, so its edits are drawn and
 // reported from the next frame on.
 void runFrame(GLFWwindow* window) {
@@ -32,18 +38,24 @@ void runFrame(GLFWwindow* window) {
 int main(int /*argc*/, char** /*argv*/) {
   prepareConsole();
 
-  // Set up the library, the window and its context; library defaults throughout but one.
+  // Set up the library, the window and its context; library defaults throughout but two hints.
   if (glfwInit() == GLFW_FALSE) {
     return -1;
   }
+  // The picture has no alpha channel. The clear leaves alpha 0 where nothing is drawn, and a
+  // compositor that blends a surface by its alpha (GNOME's mutter) would show what lies behind
+  // the window there; in a browser the page would show through the canvas. Without alpha bits
+  // the window is opaque everywhere. The per-frame calls stay as they are.
+  glfwWindowHint(GLFW_ALPHA_BITS, 0);
   // On a Wayland output scaled by 2, GLFW 3.4 gives the window a 1280 x 960 framebuffer after
   // its first frame, while the viewport keeps 640 x 480: the picture would fill a quarter of the
   // window, away from the cursor. A framebuffer of the window's own 640 x 480, which the
   // compositor scales, keeps the picture filling it at any scale. X11 and Windows ignore the
-  // hint: their framebuffers always have the window's size. GLFW 3.3 lacks it.
-#ifdef GLFW_SCALE_FRAMEBUFFER
-  glfwWindowHint(GLFW_SCALE_FRAMEBUFFER, GLFW_FALSE);
-#endif
+  // hint: their framebuffers always have the window's size. The hint is set whatever GLFW this
+  // was compiled against, since the binary may meet a newer GLFW at run time (a package built
+  // with 3.3's header and installed beside 3.4); GLFW 3.3 does not know it and only raises an
+  // error that no callback reports.
+  glfwWindowHint(SCALE_FRAMEBUFFER_HINT, GLFW_FALSE);
   GLFWwindow* window =
       glfwCreateWindow(WINDOW_WIDTH, WINDOW_HEIGHT, WINDOW_TITLE, nullptr, nullptr);
   if (window == nullptr) {

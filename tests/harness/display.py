@@ -1,6 +1,6 @@
 # What every display offers a test: a private server with real input, and the editor's window on
-# it. X11 (x11.XServer), Wayland (wayland.Sway) and a browser page (browser.BrowserDisplay)
-# implement it, so a scenario written against it runs on every display.
+# it. X11 (x11.XServer), each Wayland compositor (wayland.Compositor) and a browser page
+# (browser.BrowserDisplay) implement it, so a scenario written against it runs on every display.
 from abc import ABC, abstractmethod
 
 from harness.common import Closing

@@ -1,143 +1,321 @@
-# The display interface over a private headless sway: the editor as a native Wayland client,
-# real input from a virtual keyboard and pointer (tests/wayland/virtual_input.c), screenshots by
-# grim, at any output scale.
+# The display interface over each desktop's own Wayland compositor (GNOME's mutter, KDE Plasma's
+# kwin, weston, sway), each run as a client of a private Xvfb: its output is an X window there,
+# so XTest gives it real input, DAMAGE on that window counts frames and the X server gives back
+# its pixels. The editor is a native Wayland client of the compositor.
 import json
 import os
-import shutil
+import signal
+import struct
 import subprocess
 import tempfile
+import time
 
-from harness.common import (STARTUP_TIMEOUT, EditorExited, HarnessError, die_with_parent,
-                            stop_process, wait_for)
+from Xlib import X
+
+from harness.common import (HOLD_SECONDS, STARTUP_TIMEOUT, EditorExited, HarnessError,
+                            die_with_parent, wait_for)
 from harness.display import Display, Window
-from harness.picture import Picture
+from harness.picture import BLACK, WHITE
+from harness.report import WINDOW_HEIGHT, WINDOW_TITLE, WINDOW_WIDTH
+from harness.x11 import DamageCounter, XServer
 
-LAYOUT = (800, 600)  # the output in layout units, whatever its scale
-# Floating keeps the window at the size it asks for, without a border; the pointer, drawn into
-# the output's pixels, hides once it rests, so screenshots show the window alone.
-CONFIG = """xwayland disable
-seat * hide_cursor 100
-default_border none
-for_window [title="Hello World"] floating enable
-output HEADLESS-1 resolution {}x{} scale {}
-"""
+# The output in logical units, whatever its scale: room for the window and its title bar.
+OUTPUT = (800, 600)
 
 
-class Sway(Display):
-    """A headless sway with one output of `scale` physical pixels per layout unit; input comes
-    from the virtual_input executable `input_client`."""
+def write_blank_cursor_theme(folder):
+    """An Xcursor theme whose every cursor GLFW asks for is one transparent pixel. Mutter and
+    weston draw the client's cursor into their output, which would put an arrow into every
+    picture taken with the pointer over the window."""
+    os.makedirs(os.path.join(folder, "blank", "cursors"))
+    image = struct.pack("<9I", 36, 0xFFFD0002, 1, 1, 1, 1, 0, 0, 0) + b"\0\0\0\0"
+    data = struct.pack("<4s3I", b"Xcur", 16, 0x10000, 1) + struct.pack("<3I", 0xFFFD0002, 1, 28)
+    for name in ("left_ptr", "default", "arrow"):
+        with open(os.path.join(folder, "blank", "cursors", name), "wb") as f:
+            f.write(data + image)
 
+
+def runs_of(line, black, length):
+    """Where the runs of exactly `length` black (or non-black) pixels in a row begin."""
+    starts, x = [], 0
+    while x < len(line):
+        end = x
+        while end < len(line) and (line[end] == BLACK) == black:
+            end += 1
+        if end - x == length:
+            starts.append(x)
+        x = max(end, x + 1)
+    return starts
+
+
+class Compositor(Display):
+    """A compositor started by `command()` in a D-Bus session of its own, on a private Xvfb,
+    with one output of `scale` physical pixels per logical unit. Under dbus-run-session the
+    compositor outlives its wrapper, so it runs in a process group of its own that close()
+    ends whole."""
+
+    name = None
     # The client gets the cursor in 1/256 units; the report shows it divided by 320 or 240.
     cursor_tolerance = 1 / 256 / 240 + 1e-6
+    # Where the title bar's close button sits, in logical units from the client area's top
+    # right corner (libdecor's title bar, which GLFW draws where the compositor does not).
+    close_button = (-18, -18)
 
-    def __init__(self, input_client, scale=1):
-        self.scale, self.sway, self.input = scale, None, None
-        self.dir = tempfile.mkdtemp(prefix="triangle-wayland-")  # mode 0700
-        self.env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        self.env["XDG_RUNTIME_DIR"] = self.dir
+    def __init__(self, scale=1):
+        self.scale, self.session, self.output = scale, None, None
+        width, height = OUTPUT[0] * scale, OUTPUT[1] * scale
+        self.x = XServer(screen=f"{width}x{height}x24")
+        self.dir = self.x.runtime_dir
+        self.log = tempfile.TemporaryFile()
         try:
-            with open(os.path.join(self.dir, "config"), "w") as f:
-                f.write(CONFIG.format(LAYOUT[0] * scale, LAYOUT[1] * scale, scale))
-            self.sway = subprocess.Popen(
-                ["sway", "--config", f.name], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                stderr=subprocess.DEVNULL, preexec_fn=die_with_parent, env=dict(
-                    self.env, WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1",
-                    WLR_RENDERER="pixman"))
-            wait_for(self._ready, STARTUP_TIMEOUT, what="sway's sockets and output")
-            self.input = subprocess.Popen([input_client], stdin=subprocess.PIPE, text=True,
-                                          stdout=subprocess.PIPE, env=self.environment(),
-                                          preexec_fn=die_with_parent)
-            self.answered("the virtual keyboard and pointer")
+            write_blank_cursor_theme(os.path.join(self.dir, "icons"))
+            env = dict(self.x.environment(), **self.variables())
+            self.session = subprocess.Popen(
+                ["dbus-run-session", "--", *self.command()], stdin=subprocess.DEVNULL,
+                stdout=self.log, stderr=self.log, env=env, start_new_session=True,
+                preexec_fn=die_with_parent)
+            wait_for(self._ready, STARTUP_TIMEOUT, what=f"{self.name}'s socket and output")
         except BaseException:
             self.close()
             raise
 
+    def command(self):
+        raise NotImplementedError
+
+    def variables(self):
+        """Variables of the compositor's own environment."""
+        return {}
+
     def _ready(self):
-        if self.sway.poll() is not None:
-            raise AssertionError(f"sway exited with {self.sway.returncode}")  # no use waiting
-        names = os.listdir(self.dir)
-        self.socket = next((n for n in names if n.startswith("wayland-") and "." not in n), None)
-        ipc = next((n for n in names if n.startswith("sway-ipc.")), None)
-        self.env["SWAYSOCK"] = os.path.join(self.dir, ipc or "")
-        return self.socket and ipc and self.swaymsg("-t", "get_outputs")
+        if self.session.poll() is not None:
+            raise AssertionError(f"{self.name} exited with {self.session.returncode}: "
+                                 f"{self.log_text()[-2000:]}")
+        self.socket = next((n for n in os.listdir(self.dir)
+                            if n.startswith("wayland-") and "." not in n), None)
+        windows = [w for w in self.x.root.query_tree().children
+                   if w.get_attributes().map_state == 2]  # IsViewable
+        if self.socket and windows:
+            self.output = max(windows, key=lambda w: w.get_geometry().width)
+            return True
+        return False
+
+    def log_text(self):
+        self.log.seek(0)
+        return self.log.read().decode(errors="replace")
 
     def environment(self):
-        return dict(self.env, WAYLAND_DISPLAY=self.socket)
-
-    def swaymsg(self, *args):
-        run = subprocess.run(["swaymsg", "-r", *args], capture_output=True, text=True,
-                             env=self.env)
-        if run.returncode != 0:
-            raise HarnessError(f"swaymsg {' '.join(args)}: {run.stdout}{run.stderr}")
-        return json.loads(run.stdout)
-
-    def send(self, command):
-        """Has the virtual keyboard or pointer carry out a command, and waits until sway has."""
-        self.input.stdin.write(command + "\n")
-        self.input.stdin.flush()
-        self.answered(command)
-
-    def answered(self, what):
-        answer = self.input.stdout.readline().strip()
-        if answer != "ok":
-            raise HarnessError(f"virtual input, {what}: {answer or 'no answer'}")
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        env.update(XDG_RUNTIME_DIR=self.dir, WAYLAND_DISPLAY=self.socket,
+                   XCURSOR_PATH=os.path.join(self.dir, "icons"), XCURSOR_THEME="blank")
+        return env
 
     def find_window(self, process, timeout):
         def look():
             if process is not None and process.poll() is not None:
                 raise EditorExited(f"editor exited with {process.returncode}")
-            nodes = [self.swaymsg("-t", "get_tree")]
-            while nodes:
-                node = nodes.pop()
-                # Focused: keys reach it from then on.
-                if node.get("name") == "Hello World" and node.get("focused") and (
-                        process is None or node.get("pid") == process.pid):
-                    return SwayWindow(self, node)
-                nodes += node["nodes"] + node["floating_nodes"]
-        return wait_for(look, timeout, what='a window titled "Hello World"')
+            return self.locate()
+        origin = wait_for(look, timeout, what=f'the window "{WINDOW_TITLE}" on {self.name}')
+        window = CompositorWindow(self, origin)
+        self.output.set_input_focus(1, 0)  # RevertToPointerRoot, CurrentTime
+        self.x.connection.sync()
+        return window
+
+    def locate(self):
+        """The client area's top left in screen pixels: a window-wide black row (a new editor
+        draws only black) right below a title bar just as wide. One of the two stands out from
+        its surroundings on its own: the black row from a desktop's background, or the title
+        bar from a black one."""
+        width = WINDOW_WIDTH * self.scale
+        geometry = self.output.get_geometry()
+        screen = self.x.grab(0, 0, geometry.width, geometry.height)
+        w = screen.width
+        for y in range(1, screen.height - WINDOW_HEIGHT * self.scale + 1):
+            bar, row = screen.pixels[(y - 1) * w:y * w], screen.pixels[y * w:(y + 1) * w]
+            for line, black in ((row, True), (bar, False)):
+                for x in runs_of(line, black, width):
+                    if (all(p == BLACK for p in row[x:x + width])
+                            and all(p != BLACK for p in bar[x:x + width])):
+                        return (x, y)
+        return None
+
+    # Real input, through the X server into the compositor's output window.
+    def pointer_to(self, x, y):
+        """Moves the pointer to (x, y) on the X screen, in physical pixels."""
+        self.x.fake_input(X.MotionNotify, x=int(x), y=int(y))
 
     def key_down(self, key):
-        self.send(f"key {key} 1")
+        self.x.key_down(key)
 
     def key_up(self, key):
-        self.send(f"key {key} 0")
+        self.x.key_up(key)
 
     def button_down(self, button=1):
-        self.send(f"button {button} 1")
+        self.x.button_down(button)
 
     def button_up(self, button=1):
-        self.send(f"button {button} 0")
+        self.x.button_up(button)
+
+    def close_window(self, window):
+        """Closes the window as a user would: by its title bar's close button."""
+        right, top = window.origin[0] + WINDOW_WIDTH * self.scale, window.origin[1]
+        self.pointer_to(right + self.close_button[0] * self.scale - 1,
+                       top + self.close_button[1] * self.scale)
+        self.pointer_to(right + self.close_button[0] * self.scale,
+                       top + self.close_button[1] * self.scale)
+        time.sleep(HOLD_SECONDS)
+        self.x.button_down()
+        time.sleep(HOLD_SECONDS)
+        self.x.button_up()
 
     def close(self):
-        if self.input is not None:
-            self.input.stdin.close()
-            stop_process(self.input)
-            self.input.stdout.close()
-        stop_process(self.sway)
-        shutil.rmtree(self.dir, ignore_errors=True)
+        if self.session is not None:
+            try:
+                os.killpg(self.session.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+            try:
+                self.session.wait(5)
+            except subprocess.TimeoutExpired:
+                pass
+            self._end_group()
+        self.log.close()
+        self.x.close()
+
+    def _end_group(self):
+        """Waits for every process of the group to end, killing what stays."""
+        deadline = time.monotonic() + 5
+        while True:
+            try:
+                os.killpg(self.session.pid,
+                          signal.SIGKILL if time.monotonic() > deadline else 0)
+            except ProcessLookupError:
+                break
+            time.sleep(0.05)
+        self.session.wait()
 
 
-class SwayWindow(Window):
-    def __init__(self, sway, node):
-        self.sway, self.id, self.name = sway, node["id"], node["name"]
-        # Without a border the container is the client area.
-        rect = node["rect"]
-        self.x, self.y, self.width, self.height = (rect[k] for k in ("x", "y", "width", "height"))
+class CompositorWindow(Window):
+    def __init__(self, compositor, origin):
+        self.compositor, self.origin = compositor, origin
 
     def move_to(self, x, y):
-        self.sway.send(f"motion {round(self.x + x)} {round(self.y + y)} {LAYOUT[0]} {LAYOUT[1]}")
+        # GLFW 3.4 ignores the position that comes with the pointer's entry into the window, so
+        # the pointer arrives by a step next to the point, as a hand would move it.
+        s = self.compositor.scale
+        for dx in (1, 0):
+            self.compositor.pointer_to(self.origin[0] + (x + dx) * s, self.origin[1] + y * s)
 
     def grab(self):
-        region = f"{self.x},{self.y} {self.width}x{self.height}"
-        grim = subprocess.run(["grim", "-t", "ppm", "-g", region, "-"], check=True,
-                              stdout=subprocess.PIPE, env=self.sway.environment())
-        return Picture.from_ppm(grim.stdout)
+        s = self.compositor.scale
+        picture = self.compositor.x.grab(*self.origin, WINDOW_WIDTH * s, WINDOW_HEIGHT * s)
+        if s > 1:
+            # The compositor scales the window's 640 x 480 picture up with filtering, which
+            # greys the edges of a white shape: a neutral grey counts as the nearer of black and
+            # white. Any other colour (a desktop showing through, say) stays what it is.
+            picture.pixels = [(WHITE if p & 0xFF >= 0x80 else BLACK)
+                              if p >> 16 == (p >> 8) & 0xFF == p & 0xFF else p
+                              for p in picture.pixels]
+        return picture
 
     def size(self):
-        return self.width, self.height
+        return WINDOW_WIDTH, WINDOW_HEIGHT
 
     def title(self):
-        return self.name
+        return None  # no compositor here tells it
 
     def request_close(self):
-        self.sway.swaymsg(f"[con_id={self.id}]", "kill")
+        self.compositor.close_window(self)
+
+    def frames(self):
+        return DamageCounter(self.compositor.x, self.compositor.output)
+
+
+class Mutter(Compositor):
+    """GNOME's compositor, nested."""
+
+    name = "mutter"
+
+    def command(self):
+        return ["mutter", "--wayland", "--nested", "--no-x11"]
+
+    def variables(self):
+        return {"MUTTER_DEBUG_DUMMY_MODE_SPECS": f"{OUTPUT[0] * self.scale}x"
+                                                 f"{OUTPUT[1] * self.scale}",
+                "MUTTER_DEBUG_DUMMY_MONITOR_SCALES": str(self.scale)}
+
+    def find_window(self, process, timeout):
+        window = super().find_window(process, timeout)
+        # Nested mutter passes pointer motion on only after a first click; a click while no
+        # triangle is selected changes nothing.
+        window.move_to(WINDOW_WIDTH - 10, WINDOW_HEIGHT - 10)
+        self.x.button_down()
+        time.sleep(HOLD_SECONDS)
+        self.x.button_up()
+        return window
+
+    def close_window(self, window):
+        """Alt+F4, mutter's own close."""
+        self.x.key_down("Alt_L")
+        self.x.key_down("F4")
+        time.sleep(HOLD_SECONDS)
+        self.x.key_up("F4")
+        self.x.key_up("Alt_L")
+
+
+class Kwin(Compositor):
+    """KDE Plasma's compositor."""
+
+    name = "kwin"
+
+    def command(self):
+        return ["kwin_wayland", "--x11-display", self.x.name, "--width", str(OUTPUT[0]),
+                "--height", str(OUTPUT[1]), "--scale", str(self.scale)]
+
+
+class Weston(Compositor):
+    name = "weston"
+
+    def command(self):
+        return ["weston", "--backend=x11", f"--width={OUTPUT[0]}", f"--height={OUTPUT[1]}",
+                f"--scale={self.scale}", "--idle-time=0"]
+
+
+class Sway(Compositor):
+    name = "sway"
+    # Floating keeps the window at the size it asks for.
+    CONFIG = ('xwayland disable\ndefault_border none\ndefault_floating_border none\n'
+              'for_window [title="Hello World"] floating enable\n'
+              'output X11-1 resolution {}x{} scale {}\n')
+
+    def command(self):
+        path = os.path.join(self.dir, "sway.config")
+        with open(path, "w") as f:
+            f.write(self.CONFIG.format(OUTPUT[0] * self.scale, OUTPUT[1] * self.scale,
+                                     self.scale))
+        return ["sway", "--config", path]
+
+    def variables(self):
+        return {"WLR_BACKENDS": "x11", "WLR_RENDERER": "pixman"}
+
+    def swaymsg(self, *args):
+        ipc = next((n for n in os.listdir(self.dir) if n.startswith("sway-ipc.")), "")
+        run = subprocess.run(["swaymsg", "-r", *args], capture_output=True, text=True,
+                             env=dict(self.environment(), SWAYSOCK=os.path.join(self.dir, ipc)))
+        if run.returncode != 0:
+            raise HarnessError(f"swaymsg {' '.join(args)}: {run.stdout}{run.stderr}")
+        return json.loads(run.stdout)
+
+    def locate(self):
+        """Sway draws no title bar on a borderless floating window, but says where it is."""
+        nodes = [self.swaymsg("-t", "get_tree")]
+        while nodes:
+            node = nodes.pop()
+            if node.get("name") == WINDOW_TITLE and node.get("focused"):
+                self.window_id = node["id"]
+                return node["rect"]["x"] * self.scale, node["rect"]["y"] * self.scale
+            nodes += node["nodes"] + node["floating_nodes"]
+        return None
+
+    def close_window(self, window):
+        """swaymsg kill, sway's own close."""
+        self.swaymsg(f"[con_id={self.window_id}]", "kill")

@@ -110,10 +110,10 @@ class Release(unittest.TestCase):
                             "licenses/GPL-3.txt")))
                     readme = archive.read(f"{folder}/README.txt")
                     exe = archive.read(f"{folder}/triangle-editor.exe")
-                    glfw = archive.read(f"{folder}/licenses/GLFW.txt")
+                    glfw_licence = archive.read(f"{folder}/licenses/GLFW.txt")
                 self.assertNotIn(b"\n", readme.replace(b"\r\n", b""), "README.txt needs CRLF")
                 self.assertIn(self.version.encode(), readme)
-                self.assertIn(b"Camilla L\xc3\xb6wy", glfw)  # GLFW's copyright holder
+                self.assertIn(b"Camilla L\xc3\xb6wy", glfw_licence)  # GLFW's copyright holder
                 magic, machine, _, _, _ = parse_pe(exe)
                 self.assertEqual((magic, machine), TARGETS[arch][:2])
                 self.check_version_resource(exe)
@@ -188,6 +188,19 @@ class Release(unittest.TestCase):
             editor.find_window()
             self.assertEqual(editor.close_and_wait(), 0)
 
+    @unittest.skipUnless(glfw.has_wayland(), "this release's GLFW is no Wayland client")
+    def test_debian_package_installed_with_apt_runs_as_a_wayland_client_at_scale_2(self):
+        # Installed as users install it, the package's binary passes the scenarios as a native
+        # Wayland client at scale 2, its picture filling the window.
+        run(["apt-get", "install", "-y", "-qq", self.deb], cwd=self.work)
+        self.addCleanup(run, ["dpkg", "--remove", "triangle-editor"], cwd=self.work)
+        from wayland.test_wayland import OnWestonAtScale2
+
+        class Installed(OnWestonAtScale2):
+            exe = "/usr/bin/triangle-editor"
+        result = unittest.TextTestRunner(verbosity=2).run(
+            Installed("test_keypad_placement_drag_and_close"))
+        self.assertTrue(result.wasSuccessful(), "the installed package under weston")
 
 if __name__ == "__main__":
     if len(sys.argv) < 2:
