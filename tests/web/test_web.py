@@ -118,6 +118,27 @@ class ChromiumTouch(WebCase):
         editor.wait_for_report(expected_report({2: CORNERS}), what="the placed triangle")
         self.wait_for_picture(editor, [CORNERS], what="the placed triangle")
 
+    def test_a_tap_within_one_task_still_fixes_a_corner(self):
+        # A finger down and up in the same task, so inside one frame: the page must hold the
+        # press across frames, or the program never sees it.
+        editor = self.start_page()
+        editor.tap_key("1")
+        editor.wait_for_selection(0)
+        x, y = editor.window.page_point(*CORNERS[0])
+        self.display.evaluate(f"""(() => {{
+          const finger = new Touch({{identifier: 7, target: canvas, clientX: {x}, clientY: {y}}});
+          for (const type of ["touchstart", "touchend"]) {{
+            const touches = type === "touchstart" ? [finger] : [];
+            canvas.dispatchEvent(new TouchEvent(type, {{touches, changedTouches: [finger],
+                                                        bubbles: true, cancelable: true}}));
+          }}
+        }})()""")
+        # Fixed, it stays where the finger was while the others follow the mouse.
+        editor.wait_frames()
+        editor.move_to(*CORNERS[1])
+        editor.wait_for_report(expected_report({0: [CORNERS[0]] + [CORNERS[1]] * 2}, 0),
+                               what="one corner fixed by the shortest tap")
+
 
 class ChromiumWithoutWebGL(WebCase):
     browser_args = ("--disable-webgl",)
