@@ -18,7 +18,7 @@ import urllib.error
 import urllib.request
 
 from harness.common import (CONDITION_TIMEOUT, STARTUP_TIMEOUT, EditorExited, HarnessError,
-                            die_with_parent, wait_for)
+                            die_with_parent, stop_process, wait_for)
 from harness.display import Display, Window
 from harness.editor import Editor
 from harness.picture import Picture
@@ -137,9 +137,7 @@ class Puppeteer:
         except (AssertionError, subprocess.TimeoutExpired, OSError):
             pass
         finally:
-            if self.process.poll() is None:
-                os.killpg(self.process.pid, 9)
-                self.process.wait()
+            stop_process(self.process, group=True)
             self.process.stdout.close()
 
 
@@ -233,13 +231,7 @@ class WebKit:
         except (OSError, HarnessError):
             pass
         finally:
-            if self.process.poll() is None:
-                os.killpg(self.process.pid, 15)
-                try:
-                    self.process.wait(5)
-                except subprocess.TimeoutExpired:
-                    os.killpg(self.process.pid, 9)
-                    self.process.wait()
+            stop_process(self.process, group=True)
 
 
 class QuietFiles(http.server.SimpleHTTPRequestHandler):

@@ -1,7 +1,7 @@
 # Waiting on conditions, the harness's errors, and stopping the processes a test started.
 import ctypes
+import os
 import signal
-import subprocess
 import time
 
 # Input is polled once a frame, so a press that begins and ends between two polls is never
@@ -52,18 +52,43 @@ def die_with_parent():
     libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
-def stop_process(process):
+def stop_process(process, group=False):
     """Ends a child process if it still runs: asks it to (SIGTERM, after a SIGCONT for one that a
-    measurement has stopped), and kills it if it has not gone 5 s later."""
-    if process is None or process.poll() is not None:
+    measurement has stopped), and kills it if it has not gone 5 s later. With `group`, the child
+    leads a process group of its own (start_new_session) and the whole group is ended, since what
+    it started may outlive it."""
+    if process is None:
         return
-    process.send_signal(signal.SIGCONT)
-    process.terminate()
+
+    def send(signum):
+        try:
+            if group:
+                os.killpg(process.pid, signum)
+            elif process.poll() is None:
+                process.send_signal(signum)
+        except ProcessLookupError:
+            pass
+
+    def gone():
+        if process.poll() is None:
+            return False
+        try:
+            if group:
+                os.killpg(process.pid, 0)
+                return False
+        except ProcessLookupError:
+            pass
+        return True
+
+    if gone():
+        return
+    send(signal.SIGCONT)
+    send(signal.SIGTERM)
     try:
-        process.wait(5)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
+        wait_for(gone, 5, what="the process to end")
+    except HarnessError:
+        send(signal.SIGKILL)
+        wait_for(gone, STARTUP_TIMEOUT, what="the killed process to end")
 
 
 class Closing:

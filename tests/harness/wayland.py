@@ -4,7 +4,6 @@
 # its pixels. The editor is a native Wayland client of the compositor.
 import json
 import os
-import signal
 import struct
 import subprocess
 import tempfile
@@ -13,7 +12,7 @@ import time
 from Xlib import X
 
 from harness.common import (HOLD_SECONDS, STARTUP_TIMEOUT, EditorExited, HarnessError,
-                            die_with_parent, wait_for)
+                            die_with_parent, stop_process, wait_for)
 from harness.display import Display, Window
 from harness.picture import BLACK, WHITE
 from harness.report import WINDOW_HEIGHT, WINDOW_TITLE, WINDOW_WIDTH
@@ -168,30 +167,9 @@ class Compositor(Display):
         self.x.button_up()
 
     def close(self):
-        if self.session is not None:
-            try:
-                os.killpg(self.session.pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-            try:
-                self.session.wait(5)
-            except subprocess.TimeoutExpired:
-                pass
-            self._end_group()
+        stop_process(self.session, group=True)
         self.log.close()
         self.x.close()
-
-    def _end_group(self):
-        """Waits for every process of the group to end, killing what stays."""
-        deadline = time.monotonic() + 5
-        while True:
-            try:
-                os.killpg(self.session.pid,
-                          signal.SIGKILL if time.monotonic() > deadline else 0)
-            except ProcessLookupError:
-                break
-            time.sleep(0.05)
-        self.session.wait()
 
 
 class CompositorWindow(Window):
