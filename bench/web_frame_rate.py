@@ -1,17 +1,15 @@
 # The web page's animation frames per second against a bare WebGL page of the same 640 x 480
-# canvas that draws five triangles per frame (one placed, four collapsed, as the editor then
-# draws), in each engine. The two pages take turns in the same browser: the editor's page,
-# with its triangle placed by the shared scenario, for one window, then the bare page for one,
-# so that both meet the same machine. Prints each round's frame rates and ratio.
+# canvas that draws five triangles a frame (one placed, four collapsed, as the editor then does),
+# in each engine. The two take turns in one browser, so that both meet the same machine.
 # Usage: PYTHONPATH=tests python3 bench/web_frame_rate.py build/web [ROUNDS [SECONDS [ENGINE...]]]
 # (tests/web/install-driver first: it installs the browser driver library).
 import os
 import shutil
-import statistics
 import sys
 import tempfile
 import time
 
+from figures import load, machine, summary
 from harness import scenarios
 from harness.browser import ENGINES, BrowserDisplay, page_editor
 from harness.case import EditorTestCase
@@ -54,6 +52,8 @@ COUNTERS = "[harness.frames, performance.now()]"
 
 
 def frame_rate(browser, seconds):
+    """Animation frames per second over `seconds`, after a second to settle."""
+    time.sleep(1)
     frames0, ms0 = browser.evaluate(COUNTERS)
     time.sleep(seconds)
     frames1, ms1 = browser.evaluate(COUNTERS)
@@ -61,8 +61,7 @@ def frame_rate(browser, seconds):
 
 
 def measure(folder, engine, rounds, seconds):
-    # The scenario's checks of report and picture, outside a test run.
-    checks = EditorTestCase()
+    checks = EditorTestCase()  # the scenario's checks of report and picture, outside a test
     with BrowserDisplay(folder, engine) as browser:
         checks.display = browser
         ratios = []
@@ -71,35 +70,28 @@ def measure(folder, engine, rounds, seconds):
             editor = page_editor(browser)
             editor.find_window()
             scenarios.place_a_triangle(checks, editor)
-            time.sleep(1)
             page = frame_rate(browser, seconds)
             browser.open("bare.html")
-            time.sleep(1)
             bare = frame_rate(browser, seconds)
             ratios.append(page / bare)
             print(f"{engine} round {n + 1}: editor {page:.1f}, bare {bare:.1f} frames/s, "
                   f"ratio {page / bare:.3f}", flush=True)
-        print(f"{engine}: ratio median {statistics.median(ratios):.3f}, "
-              f"range {min(ratios):.3f}-{max(ratios):.3f}; load {os.getloadavg()[0]:.1f}",
+        print(f"{engine}: ratio editor/bare {summary(ratios, 3)}; load average {load()}",
               flush=True)
 
 
 def main():
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 4
     seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 5
-    engines = sys.argv[4:] or ENGINES
-    folder = tempfile.mkdtemp(prefix="triangle-web-bench-")
-    try:
-        for name in os.listdir(sys.argv[1]):
-            shutil.copy(os.path.join(sys.argv[1], name), folder)
+    with tempfile.TemporaryDirectory(prefix="triangle-web-bench-") as folder:
+        shutil.copytree(sys.argv[1], folder, dirs_exist_ok=True)
         placed = [to_ndc(*corner) for corner in scenarios.CORNERS] + [(0.0, 0.0)] * 12
         with open(os.path.join(folder, "bare.html"), "w") as f:
             f.write(BARE_PAGE % [c for corner in placed for c in corner])
-        print(f"load at start {os.getloadavg()[0]:.1f} on {os.cpu_count()} cores", flush=True)
-        for engine in engines:
+        print("machine:", machine(), flush=True)
+        for engine in sys.argv[4:] or ENGINES:
             measure(folder, engine, rounds, seconds)
-    finally:
-        shutil.rmtree(folder, ignore_errors=True)
 
 
-main()
+if __name__ == "__main__":
+    main()
