@@ -1,7 +1,6 @@
 // The status report: when it comes, and its exact text.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -10,74 +9,47 @@
 
 namespace {
 
+// A report's text: triangle `edited` (none if -1) shows `corners`, the others the centre.
+std::string reportText(int edited, const std::string& corners, int selected) {
+  std::string text;
+  for (int i = 0; i < TRIANGLE_COUNT; ++i) {
+    text += "nowRendered = " + std::to_string(i) + " | " +
+            (i == edited ? corners : "0: x0y0 1: x0y0 2: x0y0") + "\n";
+  }
+  return text + std::to_string(selected) + "\n";
+}
+
 class StatusReport : public ::testing::Test {
  protected:
   void SetUp() override { test::resetProgram(); }
-
-  // Runs report stages until one prints, and returns what it printed.
-  static std::string nextReport() {
-    test::CapturedStdout out;
-    for (int i = 0; i <= REPORT_PERIOD && out.text().empty(); ++i) reportStatus();
-    return out.text();
-  }
 };
 
-const char kUntouched[] =
-    "nowRendered = 0 | 0: x0y0 1: x0y0 2: x0y0\n"
-    "nowRendered = 1 | 0: x0y0 1: x0y0 2: x0y0\n"
-    "nowRendered = 2 | 0: x0y0 1: x0y0 2: x0y0\n"
-    "nowRendered = 3 | 0: x0y0 1: x0y0 2: x0y0\n"
-    "nowRendered = 4 | 0: x0y0 1: x0y0 2: x0y0\n"
-    "-1\n";
-
-TEST_F(StatusReport, FirstReportComesInFrameElevenShowingTheStartStateLineByLine) {
-  test::CapturedStdout out;
-  for (int frame = 1; frame <= 10; ++frame) {
-    reportStatus();
-    EXPECT_EQ(frameCounter, frame);
-  }
-  EXPECT_EQ(out.text(), "");
-  EXPECT_TRUE(fake::calls.empty());
-
-  reportStatus();
-  EXPECT_EQ(out.text(), kUntouched);
-  EXPECT_EQ(fake::calls, std::vector<std::string>{"clearConsole()"});
-  EXPECT_EQ(frameCounter, 0);
-
-  // Each line is flushed as soon as it ends, so a reader of a file or pipe never waits for a
-  // line the editor has written, nor sees half of one.
-  std::vector<std::size_t> lineEnds;
-  for (std::size_t end = out.text().find('\n'); end != std::string::npos;
-       end = out.text().find('\n', end + 1)) {
-    lineEnds.push_back(end + 1);
-  }
-  EXPECT_EQ(out.flushedLengths(), lineEnds);
-}
-
-TEST_F(StatusReport, ReportsEveryEleventhFrame) {
+TEST_F(StatusReport, EveryEleventhFrameClearsAndWritesTheFixedLinesEachFlushed) {
+  triangles[1] = Triangle{{{-0.5f, 0.5f}, {0.25f, 0.0f}, {0.0f, -1.0f}}};
+  selectedTriangle = 1;
   std::vector<int> reportFrames;
   for (int frame = 1; frame <= 50; ++frame) {
     test::CapturedStdout out;
     reportStatus();
-    if (!out.text().empty()) reportFrames.push_back(frame);
+    if (out.text().empty()) {
+      EXPECT_EQ(frameCounter, frame % 11) << "frame " << frame;
+    } else {
+      reportFrames.push_back(frame);
+      EXPECT_EQ(frameCounter, 0);
+      EXPECT_EQ(out.text(), reportText(1, "0: x-0.5y0.5 1: x0.25y0 2: x0y-1", 1));
+      // Each line is flushed as soon as it ends, so a reader of a file or pipe never waits for
+      // a line the editor has written, nor sees half of one.
+      std::vector<std::size_t> lineEnds;
+      for (std::size_t end = out.text().find('\n'); end != std::string::npos;
+           end = out.text().find('\n', end + 1)) {
+        lineEnds.push_back(end + 1);
+      }
+      EXPECT_EQ(out.flushedLengths(), lineEnds);
+    }
+    EXPECT_EQ(fake::calls, std::vector<std::string>(reportFrames.size(), "clearConsole()"))
+        << "frame " << frame;
   }
   EXPECT_EQ(reportFrames, (std::vector<int>{11, 22, 33, 44}));
-  EXPECT_EQ(fake::calls.size(), 4u);
-}
-
-TEST_F(StatusReport, LinesFollowTheFixedLayout) {
-  triangles[1].vertices[0] = {-0.5f, 0.5f};
-  triangles[1].vertices[1] = {0.25f, 0.0f};
-  triangles[1].vertices[2] = {0.0f, -1.0f};
-  selectedTriangle = 1;
-
-  EXPECT_EQ(nextReport(),
-            "nowRendered = 0 | 0: x0y0 1: x0y0 2: x0y0\n"
-            "nowRendered = 1 | 0: x-0.5y0.5 1: x0.25y0 2: x0y-1\n"
-            "nowRendered = 2 | 0: x0y0 1: x0y0 2: x0y0\n"
-            "nowRendered = 3 | 0: x0y0 1: x0y0 2: x0y0\n"
-            "nowRendered = 4 | 0: x0y0 1: x0y0 2: x0y0\n"
-            "1\n");
 }
 
 TEST_F(StatusReport, CoordinatesUseTheStreamsDefaultFloatFormat) {
@@ -100,45 +72,34 @@ TEST_F(StatusReport, CoordinatesUseTheStreamsDefaultFloatFormat) {
       {-0.0f, "-0"},
   };
   for (const Case& c : cases) {
-    test::resetProgram();
     triangles[4].vertices[2] = {c.value, -c.value};
-    const std::string report = nextReport();
-    const std::string line = report.substr(report.find("nowRendered = 4"));
-    const std::string tail = line.substr(0, line.find('\n'));
-    const std::string expected = std::string("2: x") + c.text + "y";
-    EXPECT_NE(tail.find(expected), std::string::npos) << tail << " lacks " << expected;
+    test::CapturedStdout out;
+    for (int frame = 0; frame <= REPORT_PERIOD; ++frame) reportStatus();
+    const std::string report = out.text();
+    // The last corner of the last triangle is the last coordinate before the selection line.
+    const std::string expected = std::string(" 2: x") + c.text + "y";
+    EXPECT_NE(report.find(expected, report.find("nowRendered = 4")), std::string::npos)
+        << report << " lacks " << expected;
   }
 }
 
 TEST_F(StatusReport, ShowsWhatThePreviousFramesPlacementLeft) {
   // Frames 1 and 2 select triangle 3 and move it to the cursor; frame 11 reports while it is
-  // being placed, frames 12 to 14 click three times, and frame 22 reports it placed.
+  // being placed, frames 12, 14 and 21 click, and frame 22 reports it placed.
   fake::polls.push_back(test::at(0, 0, {GLFW_KEY_4}));
   for (int frame = 2; frame <= 10; ++frame) fake::polls.push_back(test::at(160, 120));
   fake::polls.push_back(test::at(480, 360));         // frame 11: moves after the report
   fake::polls.push_back(test::pressedAt(160, 360));  // frame 12
   fake::polls.push_back(test::at(480, 360));
   fake::polls.push_back(test::pressedAt(480, 360));
-  fake::polls.push_back(test::at(320, 0));
-  for (int frame = 16; frame <= 20; ++frame) fake::polls.push_back(test::at(320, 0));
+  for (int frame = 15; frame <= 20; ++frame) fake::polls.push_back(test::at(320, 0));
   fake::polls.push_back(test::pressedAt(320, 0));  // frame 21: third click
 
   test::CapturedStdout out;
   EXPECT_EQ(test::runEditor(), 0);
 
-  EXPECT_EQ(out.text(),
-            "nowRendered = 0 | 0: x0y0 1: x0y0 2: x0y0\n"
-            "nowRendered = 1 | 0: x0y0 1: x0y0 2: x0y0\n"
-            "nowRendered = 2 | 0: x0y0 1: x0y0 2: x0y0\n"
-            "nowRendered = 3 | 0: x-0.5y0.5 1: x-0.5y0.5 2: x-0.5y0.5\n"
-            "nowRendered = 4 | 0: x0y0 1: x0y0 2: x0y0\n"
-            "3\n"
-            "nowRendered = 0 | 0: x0y0 1: x0y0 2: x0y0\n"
-            "nowRendered = 1 | 0: x0y0 1: x0y0 2: x0y0\n"
-            "nowRendered = 2 | 0: x0y0 1: x0y0 2: x0y0\n"
-            "nowRendered = 3 | 0: x-0.5y-0.5 1: x0.5y-0.5 2: x0y1\n"
-            "nowRendered = 4 | 0: x0y0 1: x0y0 2: x0y0\n"
-            "3\n");
+  EXPECT_EQ(out.text(), reportText(3, "0: x-0.5y0.5 1: x-0.5y0.5 2: x-0.5y0.5", 3) +
+                            reportText(3, "0: x-0.5y-0.5 1: x0.5y-0.5 2: x0y1", 3));
   EXPECT_EQ(fake::callsStartingWith("clearConsole").size(), 2u);
 }
 
@@ -147,19 +108,7 @@ TEST_F(StatusReport, KeepsReportingAfterAFailedWrite) {
   for (int i = 0; i < REPORT_PERIOD; ++i) reportStatus();
   std::cout.setstate(std::ios::badbit);  // as a write to a vanished reader leaves it
   reportStatus();
-  EXPECT_EQ(out.text(), kUntouched);
-}
-
-TEST_F(StatusReport, RunsBetweenClearAndDrawing) {
-  for (int i = 0; i < REPORT_PERIOD; ++i) fake::polls.push_back(test::at(0, 0));
-  test::CapturedStdout out;
-  test::runEditor();
-
-  const auto& calls = fake::calls;
-  const auto report = std::find(calls.begin(), calls.end(), "clearConsole()");
-  ASSERT_NE(report, calls.end());
-  EXPECT_EQ(*(report - 1), "glClear(0x4000)");
-  EXPECT_EQ(*(report + 1), "glBegin(4)");
+  EXPECT_EQ(out.text(), reportText(-1, "", -1));
 }
 
 }  // namespace

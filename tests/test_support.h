@@ -1,5 +1,5 @@
-// Shared helpers for the unit tests: a clean program state, scripted input frames and a
-// capture of standard output.
+// Shared helpers for the unit tests and the stage benchmarks: a clean program state, scripted
+// input frames and redirections of standard output.
 #pragma once
 
 #include <cstddef>
@@ -32,7 +32,8 @@ inline void resetProgram() {
   fake::reset();
 }
 
-// An input state with the cursor at (x, y) in window coordinates and the given keys down.
+// An input state with the cursor at (x, y) in window coordinates and the given keys down; the
+// left button is down in pressedAt's.
 inline fake::Input at(double x, double y, std::initializer_list<int> keys = {}) {
   fake::Input input;
   input.cursorX = x;
@@ -40,21 +41,19 @@ inline fake::Input at(double x, double y, std::initializer_list<int> keys = {}) 
   for (int key : keys) input.keys[key] = true;
   return input;
 }
-
-// The same, with the left button down.
 inline fake::Input pressedAt(double x, double y, std::initializer_list<int> keys = {}) {
   fake::Input input = at(x, y, keys);
   input.buttons[GLFW_MOUSE_BUTTON_LEFT] = true;
   return input;
 }
 
-// Makes `input` visible and runs one placement stage on it, as the frame loop would after a poll.
+// Runs one placement stage on `input`, as the frame loop would after the poll that brought it.
 inline void placementFrame(const fake::Input& input) {
   fake::input = input;
   updatePlacement(fake::window());
 }
 
-// Runs the program's entry point with the polls scripted so far.
+// Runs the program's entry point on the polls scripted so far.
 inline int runEditor() {
   char name[] = "triangle-editor";
   char* argv[] = {name, nullptr};
@@ -80,8 +79,7 @@ class RedirectedStdout {
   std::streambuf* previous_;
 };
 
-// Sends std::cout into a string for as long as it lives, and notes how long the text was at
-// each flush of the stream (std::endl and std::flush sync its buffer).
+// Sends std::cout into a string for as long as it lives, noting the text's length at each flush.
 class CapturedStdout {
  public:
   std::string text() const { return buffer_.str(); }

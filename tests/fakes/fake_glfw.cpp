@@ -12,11 +12,10 @@ bool windowCreates = true;
 std::vector<std::string> calls;
 bool recording = true;
 
-namespace {
-char windowStorage;
+GLFWwindow* window() {
+  static char storage;
+  return reinterpret_cast<GLFWwindow*>(&storage);
 }
-
-GLFWwindow* window() { return reinterpret_cast<GLFWwindow*>(&windowStorage); }
 
 void reset() {
   input = Input{};
@@ -64,10 +63,8 @@ void glfwWindowHint(int hint, int value) {
 GLFWwindow* glfwCreateWindow(int width, int height, const char* title, GLFWmonitor* monitor,
                              GLFWwindow* share) {
   record([&] {
-    std::ostringstream call;
-    call << "glfwCreateWindow(" << width << "," << height << "," << title << ","
-         << (monitor ? "monitor" : "null") << "," << (share ? "share" : "null") << ")";
-    return call.str();
+    return "glfwCreateWindow(" + std::to_string(width) + "," + std::to_string(height) + "," +
+           title + "," + (monitor ? "monitor" : "null") + "," + (share ? "share" : "null") + ")";
   });
   return fake::windowCreates ? fake::window() : nullptr;
 }

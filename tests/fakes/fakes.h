@@ -30,13 +30,12 @@ extern std::deque<Input> polls;
 extern bool initSucceeds;
 extern bool windowCreates;
 
-// Every call made, as "name(arguments)"; the window handed out prints as "win", any other
-// handle as "other". Only recorded while `recording` is true.
+// Every call made while `recording`, as "name(arguments)"; the window handed out prints as
+// "win", any other handle as "other". With recording off the fakes build no text, so they
+// allocate nothing.
 extern std::vector<std::string> calls;
 extern bool recording;
 
-// Appends the call that `describe` spells out to the log, when recording; otherwise it
-// builds nothing, so the fakes allocate nothing while recording is off.
 template <typename Describe>
 void record(Describe describe) {
   if (recording) calls.push_back(describe());
@@ -45,10 +44,9 @@ void record(Describe describe) {
 // The handle glfwCreateWindow hands out.
 GLFWwindow* window();
 
-// Back to a succeeding library, idle input, no polls scripted and an empty call log.
+// Back to a succeeding library, idle input, no polls and an empty log, recording.
 void reset();
 
-// The calls recorded whose text starts with `prefix`.
 std::vector<std::string> callsStartingWith(const std::string& prefix);
 
 }  // namespace fake
