@@ -112,7 +112,11 @@ class Compositor(Display):
         def look():
             if process is not None and process.poll() is not None:
                 raise EditorExited(f"editor exited with {process.returncode}")
-            return self.locate()
+            # The same place twice, a moment apart: a window still being placed or decorated
+            # may move.
+            origin = self.locate()
+            time.sleep(0.3)
+            return origin if origin and self.locate() == origin else None
         origin = wait_for(look, timeout, what=f'the window "{WINDOW_TITLE}" on {self.name}')
         window = CompositorWindow(self, origin)
         self.output.set_input_focus(1, 0)  # RevertToPointerRoot, CurrentTime

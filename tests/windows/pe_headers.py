@@ -1,18 +1,17 @@
 #!/usr/bin/env python3
-"""Checks a Windows build's PE headers: the format (PE32 or PE32+) and machine expected for its
-target, a console program, and imports from system DLLs only, so that the .exe runs on a bare
-Windows without the compiler's runtime DLLs beside it.
+"""Checks a Windows build's PE headers, as objdump reads them: the format (PE32 or PE32+) and
+machine expected for its target, a console program, and imports from system DLLs only, so that
+the .exe runs on a bare Windows without the compiler's runtime DLLs beside it.
 
 Usage: pe_headers.py i686|x86_64 path/to/triangle-editor.exe
 """
-import struct
+import re
+import subprocess
 import sys
 
-# Per target: optional header magic, COFF machine, and the names tools print for them.
-TARGETS = {
-    "i686": (0x10B, 0x014C, "PE32", "Intel 80386"),
-    "x86_64": (0x20B, 0x8664, "PE32+", "x86-64"),
-}
+# Per target: objdump's name for its file format (which names the machine), and the optional
+# header's magic with its name.
+TARGETS = {"i686": ("pei-i386", 0x10B, "PE32"), "x86_64": ("pei-x86-64", 0x20B, "PE32+")}
 SUBSYSTEM_CONSOLE = 3
 FILE_EXECUTABLE_IMAGE = 0x0002
 FILE_DLL = 0x2000
@@ -24,58 +23,30 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "opengl32.dll", "msvcr
 NEEDED_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "opengl32.dll"}
 
 
-def parse_pe(data):
-    """Returns (magic, machine, characteristics, subsystem, imported DLL names)."""
-    if data[:2] != b"MZ":
-        raise ValueError("no MZ header")
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise ValueError("no PE signature")
-    machine, section_count, _, _, _, optional_size, characteristics = struct.unpack_from(
-        "<HHIIIHH", data, pe + 4)
-    optional = pe + 24
-    magic = struct.unpack_from("<H", data, optional)[0]
-    subsystem = struct.unpack_from("<H", data, optional + 68)[0]
-    directories = optional + (96 if magic == 0x10B else 112)
-    import_rva = struct.unpack_from("<I", data, directories + 8)[0]
+def pe_headers(path):
+    """(file format, magic, characteristics, subsystem, imported DLL names)."""
+    text = subprocess.run(["objdump", "-p", path], capture_output=True, text=True,
+                          check=True).stdout
 
-    sections = []
-    for index in range(section_count):
-        _, virtual_size, virtual_address, raw_size, raw_offset = struct.unpack_from(
-            "<8sIIII", data, optional + optional_size + 40 * index)
-        sections.append((virtual_address, max(virtual_size, raw_size), raw_offset))
-
-    def offset(rva):
-        for virtual_address, size, raw_offset in sections:
-            if virtual_address <= rva < virtual_address + size:
-                return rva - virtual_address + raw_offset
-        raise ValueError(f"RVA {rva:#x} is in no section")
-
-    names = []
-    descriptor = offset(import_rva) if import_rva else None
-    while descriptor is not None:
-        fields = struct.unpack_from("<5I", data, descriptor)
-        if not any(fields):
-            break
-        start = offset(fields[3])
-        names.append(data[start:data.index(b"\0", start)].decode("ascii"))
-        descriptor += 20
-    return magic, machine, characteristics, subsystem, names
+    def field(name):
+        return int(re.search(rf"^{name}\s+(?:0x)?([0-9a-f]+)", text, re.M).group(1), 16)
+    return (re.search(r"file format (\S+)", text).group(1), field("Magic"),
+            field("Characteristics"), field("Subsystem"), re.findall(r"DLL Name: (\S+)", text))
 
 
 def main():
     arch, path = sys.argv[1], sys.argv[2]
-    magic, machine, characteristics, subsystem, dlls = parse_pe(open(path, "rb").read())
-    want_magic, want_machine, format_name, machine_name = TARGETS[arch]
+    file_format, magic, characteristics, subsystem, dlls = pe_headers(path)
+    want_format, want_magic, magic_name = TARGETS[arch]
     imported = {name.lower() for name in dlls}
-    print(f"{path}: magic {magic:#x}, machine {machine:#x}, subsystem {subsystem}, "
-          f"imports {', '.join(dlls)}")
+    print(f"{path}: {file_format}, magic {magic:#x}, characteristics {characteristics:#x}, "
+          f"subsystem {subsystem}, imports {', '.join(dlls)}")
 
     failures = []
+    if file_format != want_format:
+        failures.append(f"not {want_format} but {file_format}")
     if magic != want_magic:
-        failures.append(f"not {format_name} (optional header magic {magic:#x})")
-    if machine != want_machine:
-        failures.append(f"not {machine_name} (machine {machine:#x})")
+        failures.append(f"not {magic_name} (optional header magic {magic:#x})")
     if not characteristics & FILE_EXECUTABLE_IMAGE or characteristics & FILE_DLL:
         failures.append(f"not an executable image (characteristics {characteristics:#x})")
     if subsystem != SUBSYSTEM_CONSOLE:
@@ -87,7 +58,7 @@ def main():
     for failure in failures:
         print(f"FAIL: {failure}")
     if not failures:
-        print(f"ok: {format_name} {machine_name} console executable, system DLLs only")
+        print(f"ok: {want_format} {magic_name} console executable, system DLLs only")
     return 1 if failures else 0
 
 

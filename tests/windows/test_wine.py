@@ -9,7 +9,7 @@ import unittest
 
 from harness.case import EditorTestCase
 from harness.scenarios import ScenarioSet
-from pe_headers import TARGETS, parse_pe
+from pe_headers import TARGETS, pe_headers
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TIME_LIMIT = 300.0  # what CTest gives the run; the i686 build, emulated, gets more
@@ -45,8 +45,7 @@ class UnderWine(ScenarioSet, EditorTestCase):
     def start_scenario_editor(self):
         if not os.path.isfile(self.exe):
             self.fail(f"{self.exe} does not exist: run scripts/build-windows first")
-        with open(self.exe, "rb") as image:
-            arch = "i686" if parse_pe(image.read())[0] == TARGETS["i686"][0] else "x86_64"
+        arch = "i686" if pe_headers(self.exe)[0] == TARGETS["i686"][0] else "x86_64"
         probe = os.path.join(os.path.dirname(self.exe), "comspec-probe.exe")
         # The launcher stops the program before CTest would stop this test, so that it can still
         # remove its Wine prefix.
