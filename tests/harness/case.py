@@ -1,5 +1,4 @@
-# The unittest base class of the end-to-end tests: a private display per test, editors started
-# on it, and everything stopped at the end whatever happened.
+# The end-to-end tests' base class: a private display per test, everything stopped at the end.
 import os
 import sys
 import tempfile
@@ -12,8 +11,7 @@ from harness.x11 import XServer
 
 
 class EditorTestCase(unittest.TestCase):
-    """Each test gets its own display (display_factory, an Xvfb unless a subclass says
-    otherwise), torn down with everything started on it."""
+    """Each test gets its own display (display_factory: an Xvfb unless a subclass says)."""
 
     exe = None  # the executable under test, from the command line
 
@@ -33,13 +31,11 @@ class EditorTestCase(unittest.TestCase):
         return os.path.join(self.work_dir, name)
 
     def report_line(self, line):
-        """Each line of the editor's output as the report has it, or None for a line that a
-        platform adds and the report passes over; see ReportFile."""
+        """A line of output as the report has it, or None for a platform's own (ReportFile)."""
         return line
 
     def start_editor(self, find_timeout=None, **kwargs):
-        """Starts the editor (stdout to `stdout`: a path, or anything Popen takes; see
-        editor.start_editor) and waits for its window."""
+        """Starts the editor (see editor.start_editor) and waits for its window."""
         editor = start_editor(self.display, self.exe, line_filter=self.report_line, **kwargs)
         self.addCleanup(editor.close)
         editor.find_window(*(() if find_timeout is None else (find_timeout,)))

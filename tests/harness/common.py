@@ -4,17 +4,15 @@ import os
 import signal
 import time
 
-# Input is polled once a frame, so a press that begins and ends between two polls is never
-# seen. Each press and release is therefore held for at least this long, and until the editor
-# has drawn a few frames since (it can stall, e.g. while a terminal is slow to take its output).
+# Input is polled once a frame, so each press and release is held this long and until the
+# editor has drawn a few frames since (it can stall, say on a slow terminal).
 HOLD_SECONDS = 0.1
 SEEN_FRAMES = 3
 
 # Generous: the machine has two cores and ctest may run several of these tests at once.
 STARTUP_TIMEOUT = 30.0
 CONDITION_TIMEOUT = 20.0
-# The pause between two looks at a condition; one that waits on a descriptor itself (select)
-# sees its event at once and is barely delayed by it.
+# The pause between two looks at a condition.
 POLL_SECONDS = 0.02
 
 
@@ -45,18 +43,16 @@ def wait_for(condition, timeout=CONDITION_TIMEOUT, what="condition"):
 
 
 def die_with_parent():
-    """preexec_fn for every child: a test killed by ctest's timeout must not leave its server or
-    editor running."""
+    """preexec_fn for every child: a test killed by ctest's timeout leaves nothing running."""
     libc = ctypes.CDLL(None, use_errno=True)
     PR_SET_PDEATHSIG = 1
     libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
 def stop_process(process, group=False):
-    """Ends a child process if it still runs: asks it to (SIGTERM, after a SIGCONT for one that a
-    measurement has stopped), and kills it if it has not gone 5 s later. With `group`, the child
-    leads a process group of its own (start_new_session) and the whole group is ended, since what
-    it started may outlive it."""
+    """Ends a child if it still runs: SIGCONT (a measurement may have stopped it) and SIGTERM,
+    then SIGKILL 5 s later. With `group`, the child leads a process group (start_new_session),
+    all of which is ended, since what it started may outlive it."""
     if process is None:
         return
 

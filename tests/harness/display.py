@@ -1,6 +1,5 @@
-# What every display offers a test: a private server with real input, and the editor's window on
-# it. X11 (x11.XServer), each Wayland compositor (wayland.Compositor) and a browser page
-# (browser.BrowserDisplay) implement it, so a scenario written against it runs on every display.
+# What every display offers a test: a private server with real input and the editor's window
+# on it (x11.XServer, wayland.Compositor, browser.BrowserDisplay), so scenarios run on all.
 from abc import ABC, abstractmethod
 
 from harness.common import Closing
@@ -10,8 +9,7 @@ class Display(Closing, ABC):
     """A display server private to one test, with real keyboard and pointer input."""
 
     scale = 1  # physical pixels per window unit
-    # How far a reported coordinate may be from the exact one: 0 where the cursor position is
-    # exact, more where the display quantises it.
+    # How far a reported coordinate may be off where the display quantises the cursor.
     cursor_tolerance = 0.0
 
     @abstractmethod
@@ -20,9 +18,8 @@ class Display(Closing, ABC):
 
     @abstractmethod
     def find_window(self, process, timeout):
-        """Waits up to `timeout` s for the "Hello World" window, gives it the keyboard and
-        returns it as a Window; raises EditorExited if `process` (a Popen, or None for a program
-        started elsewhere) ends first."""
+        """The "Hello World" Window within `timeout` s, given the keyboard; EditorExited if
+        `process` (a Popen, or None) ends first."""
 
     @abstractmethod
     def key_down(self, key):
@@ -46,8 +43,7 @@ class Display(Closing, ABC):
 
 
 class Window(ABC):
-    """The editor's window on a display. Positions are in window units from the client area's
-    top left; they may lie outside the window."""
+    """The editor's window; positions in window units from the client area's top left."""
 
     @abstractmethod
     def move_to(self, x, y):
@@ -70,6 +66,6 @@ class Window(ABC):
         """Asks the window to close, as a window manager or compositor does."""
 
     def frames(self):
-        """A context manager that counts the frames drawn from now on (.wait(n, timeout)), or
-        None where the display cannot see frames: the editor then waits for reports instead."""
+        """A context manager counting frames from now on (.wait(n, timeout)), or None where
+        the display cannot see them."""
         return None

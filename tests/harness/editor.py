@@ -1,6 +1,5 @@
-# One run of the editor on a display: its process (native, or behind any command prefix such
-# as the Wine launcher), its window, real input to it, and its report; and a terminal to show
-# the report on.
+# One run of the editor on a display: its process, its window, real input to it and its
+# report; and a terminal to show the report on.
 import atexit
 import contextlib
 import os
@@ -14,13 +13,9 @@ from harness.common import (HOLD_SECONDS, SEEN_FRAMES, STARTUP_TIMEOUT, CONDITIO
                             wait_for)
 from harness.report import ReportFile, reports_match
 
-# --- the editor's own environment -----------------------------------------------------------
-#
-# Variables named EDITOR_ENV_<NAME> reach the editor, and only the editor, as <NAME>: the
-# sanitized build's tests use them for the sanitizer options and the libraries preloaded into
-# it, which must not be loaded into python, Xvfb, tmux or a shell that starts the editor. They
-# are set on the command line through env(1), right before the executable, so that whatever
-# wraps the editor runs without them.
+# Variables named EDITOR_ENV_<NAME> reach the editor, and only the editor, as <NAME>, set by
+# env(1) right before the executable: the sanitized build's options and preloaded libraries,
+# which must not reach python, Xvfb, tmux or a shell that starts the editor.
 EDITOR_ENV_PREFIX = "EDITOR_ENV_"
 SANITIZER_OPTIONS = ("ASAN_OPTIONS", "UBSAN_OPTIONS")
 SANITIZER_MARKERS = ("ERROR: AddressSanitizer", "runtime error:", "LeakSanitizer")
@@ -30,8 +25,8 @@ _sanitizer_findings = []  # reports found in editors' stderr, until check_saniti
 
 
 def _sanitizer_log_prefix():
-    """Sanitizers write their reports to <prefix>.<pid> in a directory of this process, not to
-    the editor's stderr: that may be closed, a pipe, /dev/full or a terminal."""
+    """Sanitizers write to <prefix>.<pid> in a directory of this process: the editor's stderr
+    may be closed, a pipe, /dev/full or a terminal."""
     global _sanitizer_log_dir
     if _sanitizer_log_dir is None:
         _sanitizer_log_dir = tempfile.mkdtemp(prefix="triangle-sanitizer-")
@@ -55,8 +50,7 @@ def _sanitizer_report_in(text):
 
 
 def check_sanitizer_reports():
-    """Raises if any editor run so far reported a fault: in a sanitizer log or on its stderr.
-    Each report is raised once."""
+    """Raises, once per report, if an editor run so far reported a fault (log or stderr)."""
     found = list(_sanitizer_findings)
     _sanitizer_findings.clear()
     if _sanitizer_log_dir is not None:
@@ -113,10 +107,9 @@ class EditorProcess(Closing):
 
 def start_editor(display, exe, stdout=subprocess.DEVNULL, command_prefix=(), line_filter=None,
                  **options):
-    """Starts the editor on a display, behind `command_prefix` (a shell that closes a descriptor
-    first, say, or the Wine launcher). `stdout` is a path, whose report the editor then reads
-    (through `line_filter`, see ReportFile), or anything Popen accepts. Returns the Editor; its
-    window is still to be found."""
+    """Starts the editor on a display behind `command_prefix` (a shell, the Wine launcher), its
+    stdout to a path, whose reports the Editor then reads (through `line_filter`, see
+    ReportFile), or to anything Popen accepts. The window is still to be found."""
     reports = None
     if isinstance(stdout, str):
         reports = ReportFile(stdout, line_filter)
@@ -131,11 +124,10 @@ def start_editor(display, exe, stdout=subprocess.DEVNULL, command_prefix=(), lin
 
 
 class Editor(Closing):
-    """The editor on a display, as a test drives it: its window, real input to it, its reports
-    (a ReportFile, or any object with last() and count(), such as a page's panel) and, unless it
-    was started elsewhere (in a terminal, a page), its process. Every wait for the editor takes
-    up to `step_timeout` seconds (more for a build that runs emulated). With
-    `frames_by_reports` (or where the display cannot count frames) input is held until reports
+    """The editor on a display as a test drives it: its window, real input, its reports (a
+    ReportFile, or anything with last() and count(), such as a page's panel) and its process,
+    unless it runs elsewhere (a page). Each wait takes up to `step_timeout` s. With
+    `frames_by_reports`, or where the display cannot count frames, input is held until reports
     show that a frame has polled it."""
 
     def __init__(self, display, process=None, reports=None, step_timeout=CONDITION_TIMEOUT,
@@ -146,8 +138,6 @@ class Editor(Closing):
         self.step_timeout = step_timeout
         self.frames_by_reports = frames_by_reports
         self.window = None
-
-    # --- window ----------------------------------------------------------------------------
 
     def find_window(self, timeout=STARTUP_TIMEOUT):
         popen = self.process.popen if self.process else None
@@ -162,8 +152,6 @@ class Editor(Closing):
 
     def grab(self):
         return self.window.grab()
-
-    # --- the process -----------------------------------------------------------------------
 
     def is_running(self):
         return self.process is None or self.process.running()
@@ -185,8 +173,6 @@ class Editor(Closing):
             self.reports.close()
         if self.process is not None:
             self.process.close()
-
-    # --- the report ------------------------------------------------------------------------
 
     def last_report(self):
         """The newest complete report so far, or None."""
@@ -221,12 +207,9 @@ class Editor(Closing):
             return self.report_count() >= target
         wait_for(written, self.step_timeout, what=f"{count} more reports")
 
-    # --- input ---------------------------------------------------------------------------
-
     def wait_frames(self):
-        """Waits at least HOLD_SECONDS and until the editor has drawn SEEN_FRAMES more frames,
-        and so has polled the input sent before this call. Where the display cannot see frames,
-        a report that began after this call has to be complete: two more reports."""
+        """Waits HOLD_SECONDS and until the editor has drawn SEEN_FRAMES more frames, so has
+        polled the input sent before; else until two more reports (one begun after this call)."""
         counter = None if self.frames_by_reports else self.window.frames()
         if counter is None:
             time.sleep(HOLD_SECONDS)
@@ -266,9 +249,8 @@ class Editor(Closing):
 
 
 class Terminal(Closing):
-    """A real terminal for the editor's output: a tmux pane of `columns` x `rows` on a tmux server
-    of its own, whose socket is `socket` (a path). The pane runs nothing that writes; a program
-    started with its stdout on `tty` shows its output there."""
+    """A real terminal: a tmux pane of `columns` x `rows` on a tmux server of its own (socket
+    path `socket`), running nothing; a program with its stdout on `tty` shows its output there."""
 
     def __init__(self, socket, columns=80, rows=24):
         self.command = ["tmux", "-S", socket, "-f", "/dev/null"]

@@ -1,5 +1,4 @@
-# Scenarios written once and run on every display and build: the same real input and the same
-# checks of report and picture, whatever shows the window and however the editor runs.
+# Scenarios written once and run on every display and build: the same real input and checks.
 from harness.report import expected_report, reports_match
 
 # The digit keys of the main row select triangles 0 to 4 (not the keypad's).
@@ -24,8 +23,7 @@ def place(editor, index, corners):
 
 def place_a_triangle(test, editor, index=2):
     """From a fresh start: a keypad digit does not select, a digit key selects triangle `index`,
-    whose unfixed corners then follow the cursor, and three clicks place it, in the report and
-    on screen. Returns the corners placed."""
+    whose unfixed corners follow the cursor, and three clicks place it. Returns the corners."""
     key = SELECT_KEYS[index]
     editor.wait_for_report(expected_report({}), what="the first report")
     test.wait_for_picture(editor, [], what="an empty picture")
@@ -68,8 +66,8 @@ def place_a_triangle(test, editor, index=2):
 
 
 def hold_a_button_while_dragging(test, editor, index=4, placed=None):
-    """A button held down over many frames while the cursor moves fixes one corner only.
-    `placed` ({index: corners}) are the triangles placed before, which stay as they are."""
+    """A button held over many frames while the cursor moves fixes one corner only; `placed`
+    ({index: corners}), the triangles placed before, stay."""
     placed = dict(placed or {})
     others = list(placed.values())
     editor.tap_key(SELECT_KEYS[index])
@@ -97,9 +95,8 @@ def hold_a_button_while_dragging(test, editor, index=4, placed=None):
 
 
 def close_after_placement(test, editor, placed):
-    """Closes the window after the triangles `placed` ({index: corners}) were placed: exit
-    status 0, and the whole output nothing but well-formed reports, from the empty start to the
-    placed triangles. Returns the number of reports."""
+    """Closes the window after `placed` ({index: corners}): exit 0, and the output nothing but
+    reports, from the empty start to the placed triangles. Returns the number of reports."""
     test.assertEqual(editor.close_and_wait(), 0)
     reports, problems = editor.reports.finish()
     test.assertEqual(problems, [], "every line of the output belongs to a report")
@@ -111,14 +108,11 @@ def close_after_placement(test, editor, placed):
 
 
 class ScenarioSet:
-    """The scenarios that every display and build runs, mixed into its test case:
-    `class OnX11(ScenarioSet, EditorTestCase)`. One editor goes through them in turn: a keypad
-    digit does not select, a digit key and three clicks place a triangle, a button held while
-    the cursor moves fixes one corner, and closing the window ends the run with 0 and an output
-    of nothing but reports. A display or build changes how the editor starts
-    (start_scenario_editor), what it adds to the output (report_line, check_after_close) and,
-    only where it truly cannot do a step, switches it off: `closes` is False where the window
-    cannot be closed (a page)."""
+    """The scenarios every display and build runs, mixed into its test case: `class
+    OnX11(ScenarioSet, EditorTestCase)`. One editor goes through them in turn. A display or
+    build changes how the editor starts (start_scenario_editor) and what it adds to the output
+    (report_line, check_after_close); `closes` is False where the window cannot be closed (a
+    page)."""
 
     closes = True
 

@@ -1,7 +1,6 @@
-# The display interface over each desktop's own Wayland compositor (GNOME's mutter, KDE Plasma's
-# kwin, weston, sway), each run as a client of a private Xvfb: its output is an X window there,
-# so XTest gives it real input, DAMAGE on that window counts frames and the X server gives back
-# its pixels. The editor is a native Wayland client of the compositor.
+# Each desktop's own Wayland compositor (GNOME's mutter, KDE Plasma's kwin, weston, sway) as a
+# client of a private Xvfb, the editor a native Wayland client of it: its output is an X window,
+# so XTest gives real input, DAMAGE counts frames and the X server gives back pixels.
 import json
 import os
 import struct
@@ -23,9 +22,8 @@ OUTPUT = (800, 600)
 
 
 def write_blank_cursor_theme(folder):
-    """An Xcursor theme whose every cursor GLFW asks for is one transparent pixel. Mutter and
-    weston draw the client's cursor into their output, which would put an arrow into every
-    picture taken with the pointer over the window."""
+    """An Xcursor theme of one transparent pixel: mutter and weston draw the client's cursor
+    into every picture taken with the pointer over the window."""
     os.makedirs(os.path.join(folder, "blank", "cursors"))
     image = struct.pack("<9I", 36, 0xFFFD0002, 1, 1, 1, 1, 0, 0, 0) + b"\0\0\0\0"
     data = struct.pack("<4s3I", b"Xcur", 16, 0x10000, 1) + struct.pack("<3I", 0xFFFD0002, 1, 28)
@@ -48,10 +46,9 @@ def runs_of(line, black, length):
 
 
 class Compositor(Display):
-    """A compositor started by `command()` in a D-Bus session of its own, on a private Xvfb,
-    with one output of `scale` physical pixels per logical unit. Under dbus-run-session the
-    compositor outlives its wrapper, so it runs in a process group of its own that close()
-    ends whole."""
+    """A compositor started by `command()` in a D-Bus session of its own on a private Xvfb,
+    one output of `scale` pixels per logical unit. It outlives dbus-run-session, so it runs in
+    a process group of its own that close() ends whole."""
 
     name = None
     # The client gets the cursor in 1/256 units; the report shows it divided by 320 or 240.
@@ -81,8 +78,7 @@ class Compositor(Display):
     def command(self):
         raise NotImplementedError
 
-    def variables(self):
-        """Variables of the compositor's own environment."""
+    def variables(self):  # of the compositor's own environment
         return {}
 
     def _ready(self):
@@ -125,9 +121,8 @@ class Compositor(Display):
 
     def locate(self):
         """The client area's top left in screen pixels: a window-wide black row (a new editor
-        draws only black) right below a title bar just as wide. One of the two stands out from
-        its surroundings on its own: the black row from a desktop's background, or the title
-        bar from a black one."""
+        draws only black) right below a title bar as wide; one of them stands out from the
+        background by itself."""
         width = WINDOW_WIDTH * self.scale
         geometry = self.output.get_geometry()
         screen = self.x.grab(0, 0, geometry.width, geometry.height)
@@ -141,7 +136,6 @@ class Compositor(Display):
                         return (x, y)
         return None
 
-    # Real input, through the X server into the compositor's output window.
     def pointer_to(self, x, y):
         """Moves the pointer to (x, y) on the X screen, in physical pixels."""
         self.x.fake_input(X.MotionNotify, x=int(x), y=int(y))
@@ -191,9 +185,8 @@ class CompositorWindow(Window):
         s = self.compositor.scale
         picture = self.compositor.x.grab(*self.origin, WINDOW_WIDTH * s, WINDOW_HEIGHT * s)
         if s > 1:
-            # The compositor scales the window's 640 x 480 picture up with filtering, which
-            # greys the edges of a white shape: a neutral grey counts as the nearer of black and
-            # white. Any other colour (a desktop showing through, say) stays what it is.
+            # Scaled up with filtering, a white shape's edges are grey: a neutral grey counts as
+            # the nearer of black and white; any other colour stays.
             picture.pixels = [(WHITE if p & 0xFF >= 0x80 else BLACK)
                               if p >> 16 == (p >> 8) & 0xFF == p & 0xFF else p
                               for p in picture.pixels]

@@ -60,11 +60,9 @@ class XServer(Display):
         return int(text)
 
     def environment(self):
-        """What a desktop session gives a program: this display, and a runtime directory, here
-        an empty one of the server's own. GLFW 3.4 tries Wayland before X11: with no
-        XDG_RUNTIME_DIR, libwayland writes "error: XDG_RUNTIME_DIR is invalid or not set in the
-        environment." to stderr, and with the desktop's own it would reach a real compositor.
-        In an empty one it finds no compositor, says nothing, and GLFW takes this display."""
+        """This display and an empty runtime directory of its own, as a session gives. GLFW 3.4
+        tries Wayland first: without XDG_RUNTIME_DIR libwayland complains on stderr, and the
+        desktop's own would reach a real compositor."""
         env = dict(os.environ, DISPLAY=self.name, XDG_RUNTIME_DIR=self.runtime_dir)
         env.pop("WAYLAND_DISPLAY", None)
         return env
@@ -77,14 +75,11 @@ class XServer(Display):
         stop_process(self.process)
         shutil.rmtree(self.runtime_dir, ignore_errors=True)
 
-    # --- windows -------------------------------------------------------------------------
-
     def has_extension(self, name):
         return name in self.connection.list_extensions()
 
     def find_window(self, process, timeout):
-        """Waits for a viewable top-level window titled "Hello World" and gives it the focus,
-        as a window manager would: keys then reach it wherever the pointer is."""
+        """A viewable top-level "Hello World", given the focus as a window manager would."""
 
         def look():
             if process is not None and process.poll() is not None:
@@ -107,8 +102,6 @@ class XServer(Display):
         window.handle.set_input_focus(X.RevertToParent, X.CurrentTime)
         self.connection.sync()
         return window
-
-    # --- input ---------------------------------------------------------------------------
 
     def fake_input(self, event, detail=0, **position):
         xtest.fake_input(self.connection, event, detail, **position)
@@ -149,8 +142,7 @@ class X11Window(Window):
         self.update_origin()
 
     def update_origin(self):
-        """Root position of the client area: the window itself or, under Wine, the child window
-        that holds the GL surface."""
+        """Root position of the client area: the window, or under Wine its GL child window."""
         client = self.handle
         for candidate in self.handle.query_tree().children:
             geometry = candidate.get_geometry()
@@ -175,8 +167,8 @@ class X11Window(Window):
         return self.handle.get_wm_name()
 
     def request_close(self):
-        """WM_PROTOCOLS/WM_DELETE_WINDOW, as a window manager sends it. (Destroying the window
-        instead would kill the program with an X error.)"""
+        """WM_PROTOCOLS/WM_DELETE_WINDOW, as a window manager sends it (destroying the window
+        would kill the program with an X error)."""
         d = self.server.connection
         event = protocol.event.ClientMessage(
             window=self.handle, client_type=d.intern_atom("WM_PROTOCOLS"),
@@ -195,8 +187,7 @@ class X11Window(Window):
 
 
 class DamageCounter(Closing):
-    """Counts the editor's redraws of its window from now on, through DAMAGE events on a
-    connection of its own."""
+    """Counts the window's redraws from now on: DAMAGE events on a connection of its own."""
 
     def __init__(self, server, window):
         self.display = xdisplay.Display(server.name)  # its own connection, for its own events
