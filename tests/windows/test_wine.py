@@ -49,7 +49,7 @@ class UnderWine(ScenarioSet, EditorTestCase):
         probe = os.path.join(os.path.dirname(self.exe), "comspec-probe.exe")
         # The launcher stops the program before CTest would stop this test, so that it can still
         # remove its Wine prefix.
-        launcher = [os.path.join(HERE, "run_under_wine.sh"), "--display", "--comspec", probe,
+        launcher = [os.path.join(HERE, "run_under_wine.py"), "--display", "--comspec", probe,
                     arch, str(int(TIME_LIMIT - 30))]
         # Every cls blocks the frame loop while the command processor runs, so a press is held
         # until reports show that frames have passed; a fresh prefix alone takes 10 to 30 s
