@@ -1,11 +1,8 @@
-// Drives one page in Chromium or Firefox with puppeteer-core for the Python harness
-// (tests/harness/browser.py): one JSON command per line on stdin, one JSON answer per line on
-// stdout ({"value": ...} or {"error": "..."}), in order. The first line launches the browser:
-// {"browser": "chrome" | "firefox", "executablePath", "args", "env", "headless", "touch"}.
-// Later ones: {"do": "goto", "url"}, {"do": "evaluate", "expression"}, {"do": "key", "kind":
-// "down" | "up", "key"}, {"do": "mouse", "kind": "move" | "down" | "up", "x", "y"}, {"do":
-// "touch", "kind": "tap" | "start" | "move" | "end", "x", "y"}, {"do": "screenshot", "clip"},
-// {"do": "errors"} and {"do": "close"}. Input comes from the browser as trusted events.
+// Drives one page in Chromium or Firefox with puppeteer-core for tests/harness/browser.py: one
+// JSON command per line on stdin, one JSON answer per line on stdout ({"value": ...} or {"error":
+// "..."}), in order. The first line launches the browser: {"browser": "chrome" | "firefox",
+// "executablePath", "args", "env", "headless", "touch"}; each later one names a command below
+// in "do". Input comes from the browser as trusted events. The end of stdin closes the browser.
 "use strict";
 const readline = require("readline");
 const puppeteer = require("puppeteer-core");
@@ -15,11 +12,10 @@ let page = null;
 let finger = null;
 const errors = [];  // what the page logged as an error, uncaught exceptions and failed loads
 
-async function launch(options) {
+async function launch({touch, ...options}) {
   browser = await puppeteer.launch({
-    browser: options.browser, executablePath: options.executablePath, args: options.args,
-    env: options.env, headless: options.headless, pipe: options.browser === "chrome",
-    defaultViewport: {width: 1400, height: 800, hasTouch: Boolean(options.touch)},
+    ...options, pipe: options.browser === "chrome",
+    defaultViewport: {width: 1400, height: 800, hasTouch: Boolean(touch)},
     // The machine's browsers only: puppeteer-core never downloads one, and nothing is fetched
     // from the network on the browser's behalf.
     extraPrefsFirefox: {"network.captive-portal-service.enabled": false,
@@ -40,8 +36,8 @@ const commands = {
   goto: ({url}) => page.goto(url, {waitUntil: "load"}).then(() => null),
   evaluate: ({expression}) => page.evaluate(expression),
   key: ({kind, key}) => page.keyboard[kind](key),
-  mouse: ({kind, x, y}) => kind === "move" ? page.mouse.move(x, y)
-                                           : page.mouse[kind]({button: "left"}),
+  move: ({x, y}) => page.mouse.move(x, y),
+  button: ({kind}) => page.mouse[kind]({button: "left"}),
   touch: async ({kind, x, y}) => {
     // A tap's finger goes down and up as fast as the protocol allows, well within one frame.
     if (kind === "tap") await page.touchscreen.tap(x, y);
@@ -51,19 +47,13 @@ const commands = {
   },
   screenshot: ({clip}) => page.screenshot({clip, encoding: "base64"}),
   errors: () => errors.slice(),
-  close: () => browser.close().then(() => { browser = null; }),
 };
 
-async function answer(line) {
-  const command = JSON.parse(line);
-  if (browser === null) return launch(command).then(() => null);
-  return commands[command.do](command);
-}
-
-// Commands run one at a time, in the order they came.
+// Commands run one at a time, in the order they came; the first launches the browser.
+const answer = (command) => browser ? commands[command.do](command) : launch(command);
 let queue = Promise.resolve();
 readline.createInterface({input: process.stdin}).on("line", (line) => {
-  queue = queue.then(() => answer(line))
+  queue = queue.then(() => answer(JSON.parse(line)))
     .then((value) => ({value: value === undefined ? null : value}),
           (error) => ({error: String(error && error.stack || error)}))
     .then((reply) => process.stdout.write(JSON.stringify(reply) + "\n"));

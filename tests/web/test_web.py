@@ -26,8 +26,7 @@ class WebCase(EditorTestCase):
         return BrowserDisplay(self.exe, self.engine, self.browser_args, self.touch)
 
     def start_page(self):
-        editor = page_editor(self.display)
-        self.addCleanup(editor.close)
+        editor = page_editor(self.display)  # no process: nothing to stop
         editor.find_window()
         self.addCleanup(self.check_panel_and_console, editor)
         self.assertEqual(editor.window.title(), WINDOW_TITLE)
@@ -76,13 +75,10 @@ class ChromiumPage(WebCase):
         editor.tap_key("1")
         editor.wait_for_selection(0)
         editor.move_to(*CORNERS[0])
-        self.display.button_down()
-        editor.wait_frames()
-        # While the button is down the cursor reaches the program outside the picture too.
-        editor.move_to(*OUTSIDE)
-        editor.wait_for_report(expected_report({0: [CORNERS[0], OUTSIDE, OUTSIDE]}, 0))
-        self.display.button_up()
-        editor.wait_frames()
+        with editor.holding_button():
+            # While the button is down the cursor reaches the program outside the picture too.
+            editor.move_to(*OUTSIDE)
+            editor.wait_for_report(expected_report({0: [CORNERS[0], OUTSIDE, OUTSIDE]}, 0))
         # So the next click fixes the next corner, not merely a release.
         editor.click(*CORNERS[1])
         editor.click(*CORNERS[2])
@@ -92,29 +88,27 @@ class ChromiumPage(WebCase):
 class ChromiumTouch(WebCase):
     touch = True
 
-    def tap(self, x, y):
-        """A finger down and up at once, at page position (x, y): shorter than a frame."""
-        self.display.touch("tap", x, y)
-
     def test_a_digit_button_and_three_taps_place_a_triangle(self):
         editor = self.start_page()
+        touch = self.display.touch
         # The cursor starts at the window's corner; a touch must not press there.
         editor.wait_for_report(expected_report({}))
-        self.tap(*self.display.evaluate(
-            "(r => [r.left + r.width / 2, r.top + r.height / 2])"
-            "(document.querySelector('#digits button[value=\"3\"]').getBoundingClientRect())"))
+        touch("tap", *self.display.evaluate(
+            "((b, c) => [b.left + b.width / 2 - c.left, b.top + b.height / 2 - c.top])(document"
+            ".querySelector('#digits button[value=\"3\"]').getBoundingClientRect(), "
+            "canvas.getBoundingClientRect())"))
         editor.wait_for_selection(2)
-        self.tap(*editor.window.page_point(*CORNERS[0]))
+        touch("tap", *CORNERS[0])
         editor.wait_for_report(expected_report({2: [CORNERS[0]] * 3}, 2),
                                what="one corner fixed by one tap")
         # A finger put down fixes the next corner; the last one follows it as it moves.
-        self.display.touch("start", *editor.window.page_point(*CORNERS[1]))
-        self.display.touch("move", *editor.window.page_point(*BAND_CORNER))
+        touch("start", *CORNERS[1])
+        touch("move", *BAND_CORNER)
         band = CORNERS[:2] + [BAND_CORNER]
         editor.wait_for_report(expected_report({2: band}, 2), what="the rubber band by touch")
         self.wait_for_picture(editor, [band], what="the rubber band by touch")
-        self.display.touch("end", *editor.window.page_point(*BAND_CORNER))
-        self.tap(*editor.window.page_point(*CORNERS[2]))
+        touch("end", *BAND_CORNER)
+        touch("tap", *CORNERS[2])
         editor.wait_for_report(expected_report({2: CORNERS}), what="the placed triangle")
         self.wait_for_picture(editor, [CORNERS], what="the placed triangle")
 
