@@ -1,9 +1,6 @@
-// Measuring baseline for scripts/bench: the same window as the editor (size, title, library
-// defaults), and per frame only the clear, the swap and the poll, so that the editor's frame
-// rate can be read against what the window system and the GL driver allow by themselves.
-// Given 30 numbers (x y of three corners for each of five triangles, in the editor's
-// coordinates) it also draws those triangles the way the editor draws its own, so that both
-// programs can be compared on the same pixels.
+// Baseline for scripts/bench: the editor's window, and per frame only the clear, the swap and
+// the poll: what the window system and GL driver allow by themselves. Given 30 numbers (x y of
+// three corners for five triangles) it draws those as the editor draws its own.
 #include <GLFW/glfw3.h>
 
 #include <cstdlib>

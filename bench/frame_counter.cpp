@@ -1,7 +1,6 @@
 // Frame counter for scripts/bench, preloaded into both programs it compares: it wraps
-// glfwSwapBuffers and keeps the number of swaps done, and the time of the first, in a file that
-// the driver maps too. Both programs are counted by the same code, at no cost a frame would
-// notice, and the driver can read the count at any moment without signals or parsing output.
+// glfwSwapBuffers and keeps the swaps done, and the first one's time, in a file the driver
+// reads at any moment: the same code counts both, at no cost a frame would notice.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>

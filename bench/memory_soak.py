@@ -1,7 +1,6 @@
-# Memory soak: runs the editor for a while under Xvfb, places triangles now and then with real
-# input, and samples its resident set size from /proc. After a warm-up the resident set may
-# not grow by more than a small margin: the frame loop and the report allocate nothing, so
-# growth would mean a leak in the program or in what it drives per frame.
+# Memory soak: the editor under Xvfb, placing triangles now and then, its resident set sampled
+# from /proc. After a warm-up it may grow by a small margin at most: growth would mean a leak in
+# the program or in what it drives per frame.
 import argparse
 import os
 import sys

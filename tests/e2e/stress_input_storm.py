@@ -1,6 +1,5 @@
-# Input storm: about twenty seconds of random keys, buttons, cursor motion inside and far
-# outside the window, and window resizes. The editor must stay up, write only well-formed
-# reports, and still close cleanly.
+# Input storm: twenty seconds of random keys, buttons, motion far outside and resizes; the
+# editor stays up, writes only well-formed reports and closes cleanly.
 import os
 import random
 import time

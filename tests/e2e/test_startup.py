@@ -1,7 +1,5 @@
-# Start-up and shut-down of the real editor: refusing to start without a usable display, the
-# window it opens, and the clean exit on a close request, all without a word on stderr. The
-# editor runs in the environment of XServer.environment: with no XDG_RUNTIME_DIR at all,
-# GLFW 3.4's attempt at Wayland makes libwayland print a line of its own.
+# Start-up and shut-down: refusing to start without a usable display, the window it opens, and
+# the clean exit on a close request, all without a word on stderr.
 import subprocess
 
 from harness.case import EditorTestCase, main

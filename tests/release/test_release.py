@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
-"""Releases the checkout's last commit twice, from two clones at different paths with different
-file dates, umasks and time zones, and checks what scripts/release leaves in dist/: the same
-bytes from both; the zips' exact contents, their executables' PE type and version resource;
-that the zips hold the very Windows executables and web page that this checkout's windows and
-web tests run; the Debian package's metadata; and that the packaged binary, unpacked, runs in
-Xvfb, and the packaged web page in headless Chromium.
+"""Releases the checkout's last commit twice, from clones at different paths with different
+file dates, umasks and time zones, and checks dist/: the same bytes from both; the zips'
+contents, PE type and version resource, and that they hold the very builds the windows and web
+tests ran; the Debian package's metadata; and that the packaged programs run.
 
 Usage: test_release.py SOURCE_DIR
 """

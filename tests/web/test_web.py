@@ -1,7 +1,6 @@
-# The editor's web page with real input in Chromium, Firefox and WebKit: the shared scenarios in
-# each engine, and in Chromium what only a page has: its console panel, its focus, a press
-# released outside the picture, touch, and a browser without WebGL. Every test also checks that
-# the panel only ever showed one whole report and that the page logged no error.
+# The web page with real input: the shared scenarios in Chromium, Firefox and WebKit, and in
+# Chromium what only a page has (focus, a press released outside, touch, no WebGL). Every test
+# also checks that the panel only ever showed one whole report and the page logged no error.
 import os
 
 from harness.browser import BrowserDisplay, page_editor

@@ -1,6 +1,5 @@
-# The Windows builds under Wine, on a private Xvfb: the shared scenarios with real keys and
-# clicks, checked in the pixels and the exact report; every report right after one "cls", which
-# the stand-in command processor marks in the output; and exit status 0 on closing the window.
+# The Windows builds under Wine on a private Xvfb: the shared scenarios, and every report right
+# after one "cls", which the stand-in command processor marks in the output.
 # Usage: test_wine.py path/to/triangle-editor.exe SECONDS
 # (comspec-probe.exe beside the executable, as scripts/build-windows leaves it)
 import os
