@@ -1,8 +1,5 @@
-# apt, dpkg and root for the scripts, sourced by each that installs or asks about packages:
-# running as root (itself, or through sudo), apt's options, whether a package is installed,
-# installing the missing ones, apt entries derived from the machine's own, and whether GLFW is a
-# Wayland client. Messages start with $script_name, the sourcing script's name unless it sets
-# another first.
+# apt, dpkg and root for the scripts that install or ask about packages. Messages start with
+# $script_name, the sourcing script's name unless it sets another first.
 # shellcheck shell=bash
 script_name=${script_name:-$(basename "$0")}
 # Another apt run (an unattended upgrade, a parallel build) holds the lock for a while at most.
@@ -23,14 +20,26 @@ need_root() {
 # apt-get as root, waiting for the lock, asking nothing. The caller has called need_root.
 apt_get() { "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" "$@"; }
 
-is_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+# installed_version PACKAGE: prints the installed version of PACKAGE; fails when there is none.
+installed_version() {
+  dpkg-query -W -f='${Status} ${Version}\n' "$1" 2>/dev/null |
+    awk '$3 == "installed" && !found { print $4; found = 1 } END { exit !found }'
+}
+
+# candidate_version PACKAGE [SUITE]: prints the version of PACKAGE that apt would install, from
+# SUITE if given; nothing when there is none (which dpkg --compare-versions takes as the lowest).
+candidate_version() {
+  apt-cache ${2:+-t "$2"} policy "$1" 2>/dev/null |
+    awk '$1 == "Candidate:" && $2 != "(none)" { print $2 }'
+}
 
 # install_missing PACKAGE...: installs those of the packages that are not installed, quietly but
 # for one line naming them; does nothing when all are.
 install_missing() {
   local package missing=()
   for package in "$@"; do
-    [[ " ${missing[*]} " == *" $package "* ]] || is_installed "$package" || missing+=("$package")
+    [[ " ${missing[*]} " == *" $package "* ]] || installed_version "$package" >/dev/null ||
+      missing+=("$package")
   done
   [ ${#missing[@]} -eq 0 ] && return
   need_root "install ${missing[*]}"
@@ -39,65 +48,55 @@ install_missing() {
   apt_get install -y -qq "${missing[@]}" >/dev/null
 }
 
-# derived_apt_entries FORMAT TYPE [SUITE NEW_SUITE]: prints an entry of TYPE (deb or deb-src) for
-# each enabled "deb" entry of the machine's FORMAT files, sources (deb822) or list (one-line), so
-# that the project names no archive: derived entries use the machine's mirror, components and
-# keyring. Without SUITE each keeps its suites; with SUITE only entries that list SUITE are
-# derived, with NEW_SUITE (one suite or several) as their suites. Files named triangle-editor-*
-# are derived ones and not read.
+# derived_apt_entries FORMAT TYPE [SUITE NEW_SUITE]: prints a TYPE (deb or deb-src) twin of each
+# enabled "deb" entry in the machine's FORMAT files, sources (deb822) or list (one-line), with its
+# mirror, components and keyring, so that the project names no archive. With SUITE, only entries
+# that list SUITE are derived, with NEW_SUITE (one suite or several) as their suites. Files named
+# triangle-editor-* are derived ones and not read. (apt-get indextargets lists the entries too,
+# but not their Signed-By, nor a one-line entry's options.)
 derived_apt_entries() {
   local format=$1 type=$2 suite=${3:-} new_suite=${4:-} file files
   files=(/etc/apt/sources.list.d/*."$format")
   [ "$format" = sources ] || files=(/etc/apt/sources.list "${files[@]}")
   for file in "${files[@]}"; do
-    if [ ! -e "$file" ] || [[ $(basename "$file") == triangle-editor-* ]]; then continue; fi
+    [[ -e $file && $file != */triangle-editor-* ]] || continue
     if [ "$format" = sources ]; then
+      # A stanza's fields by name in f; a continuation line (an embedded key, say) belongs to
+      # the field above it.
       awk -v type="$type" -v from="$suite" -v to="$new_suite" '
-        function flush(   count, names, i, kept) {
-          kept = suites
-          if (from != "") {
-            kept = ""
-            count = split(suites, names, /[ \t]+/)
-            for (i = 1; i <= count; i++) if (names[i] == from) kept = to
-          }
-          if (is_deb && enabled && uris != "" && kept != "") {
-            print "Types: " type; print "URIs: " uris; print "Suites: " kept
-            if (components != "") print "Components: " components
-            if (type == "deb" && architectures != "") print "Architectures: " architectures
-            if (signed != "") print "Signed-By: " signed
+        function has(list, word) {  # whether the blank-separated list holds word
+          gsub(/[ \t\n]+/, " ", list); return index(" " list " ", " " word " ") > 0
+        }
+        function flush(   suites, names, count, i) {
+          suites = from == "" ? f["Suites"] : has(f["Suites"], from) ? to : ""
+          if (has(f["Types"], "deb") && f["Enabled"] != "no" && f["URIs"] != "" && suites != "") {
+            f["Types"] = type; f["Suites"] = suites
+            if (type != "deb") f["Architectures"] = ""
+            count = split("Types URIs Suites Components Architectures Signed-By", names)
+            for (i = 1; i <= count; i++) if (f[names[i]] != "") print names[i] ": " f[names[i]]
             print ""
           }
-          is_deb = 0; enabled = 1; uris = suites = components = architectures = signed = ""
+          split("", f); name = ""
         }
-        BEGIN { flush() }
         /^[ \t]*$/ { flush(); next }
-        /^#/ { next }
-        /^Types:/ { is_deb = ($0 ~ /[ \t]deb([ \t]|$)/) }
-        /^Enabled:/ { enabled = ($2 != "no") }
-        /^URIs:/ { sub(/^URIs:[ \t]*/, ""); uris = $0 }
-        /^Suites:/ { sub(/^Suites:[ \t]*/, ""); suites = $0 }
-        /^Components:/ { sub(/^Components:[ \t]*/, ""); components = $0 }
-        /^Architectures:/ { sub(/^Architectures:[ \t]*/, ""); architectures = $0 }
-        /^Signed-By:/ { sub(/^Signed-By:[ \t]*/, ""); signed = $0 }
+        /^[^#: \t]+:/ {
+          name = substr($0, 1, index($0, ":") - 1); sub(/^[^:]*:[ \t]*/, ""); f[name] = $0
+        }
+        /^[ \t]/ && name != "" { f[name] = f[name] "\n" $0 }
         END { flush() }' "$file"
     else
       # "deb [options] URI suite components..."
       awk -v type="$type" -v from="$suite" -v to="$new_suite" '
         /^[ \t]*deb[ \t]/ {
-          line = $0; sub(/#.*/, "", line); sub(/[ \t]+$/, "", line)
-          sub(/^[ \t]*deb[ \t]+/, "", line)
-          options = ""
-          if (line ~ /^\[/) {
-            options = substr(line, 1, index(line, "]")) " "
-            line = substr(line, index(line, "]") + 1); sub(/^[ \t]+/, "", line)
-          }
-          count = split(line, field, /[ \t]+/)
-          if (from != "" && field[2] != from) next
+          sub(/#.*/, ""); sub(/^[ \t]*deb[ \t]+/, "")
+          options = /^\[/ ? substr($0, 1, index($0, "]")) " " : ""
+          if (options != "") $0 = substr($0, index($0, "]") + 1)
+          if (from != "" && $2 != from) next
           components = ""
-          for (i = 3; i <= count; i++) components = components " " field[i]
+          for (i = 3; i <= NF; i++) components = components " " $i
           # A one-line entry names one suite: several new ones make as many entries.
-          count = split(from != "" ? to : field[2], suites, /[ \t]+/)
-          for (i = 1; i <= count; i++) print type " " options field[1] " " suites[i] components
+          count = split(from != "" ? to : $2, suites)
+          for (i = 1; i <= count; i++) print type " " options $1 " " suites[i] components
         }' "$file"
     fi
   done
@@ -122,8 +121,7 @@ write_derived_apt_entries() {
 # fails when there is none.
 apt_archive_uri() {
   { derived_apt_entries sources deb "$1" "$1"; derived_apt_entries list deb "$1" "$1"; } | awk '
-    $1 == "URIs:" && !found { found = 1; print $2 }
-    $1 == "deb" && !found { found = 1; sub(/^deb[ \t]+(\[[^]]*\][ \t]*)?/, ""); print $1 }
+    !found && /^(URIs:|deb) / { sub(/^[^ ]+ (\[[^]]*\] )?/, ""); print $1; found = 1 }
     END { exit !found }'
 }
 
@@ -131,9 +129,5 @@ apt_archive_uri() {
 # has a Wayland backend from 3.4 on (Debian 13); Debian 12's 3.3.8 has X11 only. The installed
 # version counts, else the one apt would install.
 glfw_has_wayland() {
-  local version
-  version=$(dpkg-query -W -f='${Version}' libglfw3 2>/dev/null || true)
-  [ -n "$version" ] ||
-    version=$(apt-cache policy libglfw3 2>/dev/null | awk '/Candidate:/ { print $2 }')
-  [ -n "$version" ] && [ "$version" != "(none)" ] && dpkg --compare-versions "$version" ge 3.4
+  dpkg --compare-versions "$(installed_version libglfw3 || candidate_version libglfw3)" ge 3.4
 }
