@@ -35,7 +35,7 @@ def main():
         picture = wait_for(both_shown, what="both triangles on screen")
         if os.path.dirname(target):
             os.makedirs(os.path.dirname(target), exist_ok=True)
-        picture.save_png(target)
+        picture.image.save(target, "PNG", optimize=True)
         if editor.close_and_wait() != 0:
             sys.exit("the editor did not exit cleanly")
     check_sanitizer_reports()

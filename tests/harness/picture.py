@@ -39,9 +39,6 @@ class Picture:
         w = self.width
         return [(i % w, i // w) for i, p in enumerate(self.pixels) if p == WHITE]
 
-    def save_png(self, path):
-        self.image.save(path, "PNG", optimize=True)
-
 
 def area2(triangle):
     """Twice the signed area of a triangle."""

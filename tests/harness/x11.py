@@ -75,9 +75,6 @@ class XServer(Display):
         stop_process(self.process)
         shutil.rmtree(self.runtime_dir, ignore_errors=True)
 
-    def has_extension(self, name):
-        return name in self.connection.list_extensions()
-
     def find_window(self, process, timeout):
         """A viewable top-level "Hello World", given the focus as a window manager would."""
 
