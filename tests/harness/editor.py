@@ -11,7 +11,7 @@ import time
 from harness.common import (HOLD_SECONDS, SEEN_FRAMES, STARTUP_TIMEOUT, CONDITION_TIMEOUT,
                             Closing, EditorExited, HarnessError, die_with_parent, stop_process,
                             wait_for)
-from harness.report import ReportFile, reports_match
+from harness.report import ReportFile
 
 # Variables named EDITOR_ENV_<NAME> reach the editor, and only the editor, as <NAME>, set by
 # env(1) right before the executable: the sanitized build's options and preloaded libraries,
@@ -132,9 +132,6 @@ class Editor(Closing):
             raise EditorExited(f"{exited}; stderr: {self.stderr_text()}") from None
         return self.window
 
-    def request_close(self):
-        self.window.request_close()
-
     def grab(self):
         return self.window.grab()
 
@@ -147,7 +144,7 @@ class Editor(Closing):
 
     def close_and_wait(self, timeout=None):
         """Asks the window to close; the exit status."""
-        self.request_close()
+        self.window.request_close()
         return self.process.wait(timeout or max(STARTUP_TIMEOUT, self.step_timeout))
 
     def stderr_text(self):
@@ -159,8 +156,7 @@ class Editor(Closing):
         if self.process is not None:
             self.process.close()
 
-    def last_report(self):
-        """The newest complete report so far, or None."""
+    def last_report(self):  # the newest complete report so far, or None
         return self.reports.last()
 
     def report_count(self):
@@ -170,7 +166,7 @@ class Editor(Closing):
         def matches():
             self.check_running()
             report = self.last_report()
-            if not reports_match(report, expected, self.display.cursor_tolerance):
+            if report != expected:
                 raise HarnessError(f"last report {report}, wanted {expected}")
             return True
         return wait_for(matches, self.step_timeout, what=what)
@@ -184,7 +180,6 @@ class Editor(Closing):
         wait_for(selected, self.step_timeout, what=f"selection {index} in the report")
 
     def wait_for_reports(self, count):
-        """Waits until `count` more reports have been written."""
         target = self.report_count() + count
 
         def written():
@@ -213,7 +208,6 @@ class Editor(Closing):
         self.wait_frames()
 
     def move_to(self, x, y):
-        """Moves the pointer to (x, y) in the window's client area."""
         self.window.move_to(x, y)
 
     @contextlib.contextmanager

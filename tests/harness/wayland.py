@@ -52,8 +52,6 @@ class Compositor(XServer):
     whole."""
 
     program = None  # the compositor's name
-    # The client gets the cursor in 1/256 units; the report shows it divided by 320 or 240.
-    cursor_tolerance = 1 / 256 / 240 + 1e-6
     # Where the title bar's close button sits, in logical units from the client area's top
     # right corner (libdecor's title bar, which GLFW draws where the compositor does not).
     close_button = (-18, -18)
@@ -135,21 +133,17 @@ class Compositor(XServer):
                         return (x, y)
         return None
 
-    def pointer_to(self, x, y):
-        """Moves the pointer to (x, y) on the X screen, in physical pixels."""
-        self.fake_input(X.MotionNotify, x=int(x), y=int(y))
-
-    def close_window(self, window):
-        """Closes the window as a user would: by its title bar's close button."""
-        right, top = window.origin[0] + WINDOW_WIDTH * self.scale, window.origin[1]
-        self.pointer_to(right + self.close_button[0] * self.scale - 1,
-                       top + self.close_button[1] * self.scale)
-        self.pointer_to(right + self.close_button[0] * self.scale,
-                       top + self.close_button[1] * self.scale)
+    def click(self, window, x, y):
+        """A left click at (x, y) in window units from the client area's top left."""
+        window.move_to(x, y)
         time.sleep(HOLD_SECONDS)
         self.button_down()
         time.sleep(HOLD_SECONDS)
         self.button_up()
+
+    def close_window(self, window):
+        """Closes the window as a user would: by its title bar's close button."""
+        self.click(window, WINDOW_WIDTH + self.close_button[0], self.close_button[1])
 
     def close(self):
         stop_process(self.session, group=True)
@@ -166,7 +160,8 @@ class CompositorWindow(Window):
         # the pointer arrives by a step next to the point, as a hand would move it.
         s = self.compositor.scale
         for dx in (1, 0):
-            self.compositor.pointer_to(self.origin[0] + (x + dx) * s, self.origin[1] + y * s)
+            self.compositor.fake_input(X.MotionNotify, x=int(self.origin[0] + (x + dx) * s),
+                                       y=int(self.origin[1] + y * s))
 
     def grab(self):
         s = self.compositor.scale
@@ -209,10 +204,7 @@ class Mutter(Compositor):
         window = super().find_window(process, timeout)
         # Nested mutter passes pointer motion on only after a first click; a click while no
         # triangle is selected changes nothing.
-        window.move_to(WINDOW_WIDTH - 10, WINDOW_HEIGHT - 10)
-        self.button_down()
-        time.sleep(HOLD_SECONDS)
-        self.button_up()
+        self.click(window, WINDOW_WIDTH - 10, WINDOW_HEIGHT - 10)
         return window
 
     def close_window(self, window):
