@@ -50,10 +50,9 @@ install_missing() {
 
 # derived_apt_entries FORMAT TYPE [SUITE NEW_SUITE]: prints a TYPE (deb or deb-src) twin of each
 # enabled "deb" entry in the machine's FORMAT files, sources (deb822) or list (one-line), with its
-# mirror, components and keyring, so that the project names no archive. With SUITE, only entries
-# that list SUITE are derived, with NEW_SUITE (one suite or several) as their suites. Files named
-# triangle-editor-* are derived ones and not read. (apt-get indextargets lists the entries too,
-# but not their Signed-By, nor a one-line entry's options.)
+# mirror, components and keyring, so that the project names no archive; with SUITE, only entries
+# for SUITE, given NEW_SUITE (one or several) instead. Our own triangle-editor-* files are skipped.
+# (apt-get indextargets lists entries too, but not their Signed-By or one-line options.)
 derived_apt_entries() {
   local format=$1 type=$2 suite=${3:-} new_suite=${4:-} file files
   files=(/etc/apt/sources.list.d/*."$format")

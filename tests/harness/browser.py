@@ -214,9 +214,6 @@ class WebKit:
 
 
 class QuietFiles(http.server.SimpleHTTPRequestHandler):
-    extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map,
-                      ".wasm": "application/wasm", ".js": "text/javascript"}
-
     def log_message(self, *args):
         pass
 

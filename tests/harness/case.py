@@ -4,7 +4,7 @@ import sys
 import tempfile
 import unittest
 
-from harness.common import wait_for
+from harness.common import STARTUP_TIMEOUT, wait_for
 from harness.editor import check_sanitizer_reports, start_editor
 from harness.picture import check_shows_triangles
 from harness.x11 import XServer
@@ -34,11 +34,11 @@ class EditorTestCase(unittest.TestCase):
         """A line of output as the report has it, or None for a platform's own (ReportFile)."""
         return line
 
-    def start_editor(self, find_timeout=None, **kwargs):
+    def start_editor(self, find_timeout=STARTUP_TIMEOUT, **kwargs):
         """Starts the editor (see editor.start_editor) and waits for its window."""
         editor = start_editor(self.display, self.exe, line_filter=self.report_line, **kwargs)
         self.addCleanup(editor.close)
-        editor.find_window(*(() if find_timeout is None else (find_timeout,)))
+        editor.find_window(find_timeout)
         return editor
 
     def start_editor_to_file(self, name="stdout.txt", **kwargs):

@@ -9,8 +9,6 @@ class Display(Closing, ABC):
     """A display server private to one test, with real keyboard and pointer input."""
 
     scale = 1  # physical pixels per window unit
-    # How far a reported coordinate may be off where the display quantises the cursor.
-    cursor_tolerance = 0.0
 
     @abstractmethod
     def environment(self):

@@ -32,15 +32,9 @@ class Picture:
         except OSError as error:
             raise HarnessError(f"not a picture ({error}): {bytes(data[:20])!r}") from None
 
-    def colours(self):
-        return set(self.pixels)
-
     def white_points(self):
         w = self.width
         return [(i % w, i // w) for i, p in enumerate(self.pixels) if p == WHITE]
-
-    def save_png(self, path):
-        self.image.save(path, "PNG", optimize=True)
 
 
 def area2(triangle):
@@ -73,7 +67,7 @@ def check_shows_triangles(picture, triangles, scale=1):
     """Raises unless the picture is black and white only, white at every pixel whose centre lies
     well inside a triangle and black at every pixel well outside all of them. The triangles are
     in window units; the picture has `scale` physical pixels per unit."""
-    colours = picture.colours()
+    colours = set(picture.pixels)
     if not colours <= {WHITE, BLACK}:
         raise HarnessError(f"colours other than black and white: "
                            f"{sorted('%06x' % c for c in colours - {WHITE, BLACK})[:5]}")

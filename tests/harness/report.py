@@ -50,22 +50,6 @@ def is_report(lines):
     return len(lines) == 6 and all(line_fits(n, line) for n, line in enumerate(lines))
 
 
-def reports_match(actual, expected, tolerance=0.0):
-    """Whether two reports agree: to the letter, or with every coordinate within `tolerance`
-    where the display quantises the cursor."""
-    if actual is None or tolerance == 0.0:
-        return actual == expected
-    if len(actual) != len(expected):
-        return False
-    for got, wanted in zip(actual, expected):
-        if re.sub(NUMBER, "#", got) != re.sub(NUMBER, "#", wanted):
-            return False
-        numbers = zip(re.findall(NUMBER, got), re.findall(NUMBER, wanted))
-        if any(abs(float(a) - float(b)) > tolerance for a, b in numbers):
-            return False
-    return True
-
-
 class ReportFile:
     """Reads the editor's output file line by line while the editor writes it: the reports in
     it (last(), count()) and the lines that fit no report. `line_filter`, where a platform adds

@@ -12,7 +12,7 @@ from Xlib import X
 
 from harness.common import (HOLD_SECONDS, STARTUP_TIMEOUT, EditorExited, HarnessError,
                             die_with_parent, stop_process, wait_for)
-from harness.display import Display, Window
+from harness.display import Window
 from harness.picture import BLACK, WHITE
 from harness.report import WINDOW_HEIGHT, WINDOW_TITLE, WINDOW_WIDTH
 from harness.x11 import DamageCounter, XServer
@@ -45,32 +45,29 @@ def runs_of(line, black, length):
     return starts
 
 
-class Compositor(Display):
-    """A compositor started by `command()` in a D-Bus session of its own on a private Xvfb,
-    one output of `scale` pixels per logical unit. It outlives dbus-run-session, so it runs in
-    a process group of its own that close() ends whole."""
+class Compositor(XServer):
+    """A private Xvfb with a compositor on it, started by `command()` in a D-Bus session of its
+    own, one output of `scale` pixels per logical unit; the X server's input and pictures serve
+    it. It outlives dbus-run-session, so it runs in a process group of its own that close() ends
+    whole."""
 
-    name = None
-    # The client gets the cursor in 1/256 units; the report shows it divided by 320 or 240.
-    cursor_tolerance = 1 / 256 / 240 + 1e-6
+    program = None  # the compositor's name
     # Where the title bar's close button sits, in logical units from the client area's top
     # right corner (libdecor's title bar, which GLFW draws where the compositor does not).
     close_button = (-18, -18)
 
     def __init__(self, scale=1):
         self.scale, self.session, self.output = scale, None, None
-        width, height = OUTPUT[0] * scale, OUTPUT[1] * scale
-        self.x = XServer(screen=f"{width}x{height}x24")
-        self.dir = self.x.runtime_dir
+        super().__init__(screen=f"{OUTPUT[0] * scale}x{OUTPUT[1] * scale}x24")
         self.log = tempfile.TemporaryFile()
         try:
-            write_blank_cursor_theme(os.path.join(self.dir, "icons"))
-            env = dict(self.x.environment(), **self.variables())
+            write_blank_cursor_theme(os.path.join(self.runtime_dir, "icons"))
+            env = dict(super().environment(), **self.variables())
             self.session = subprocess.Popen(
                 ["dbus-run-session", "--", *self.command()], stdin=subprocess.DEVNULL,
                 stdout=self.log, stderr=self.log, env=env, start_new_session=True,
                 preexec_fn=die_with_parent)
-            wait_for(self._ready, STARTUP_TIMEOUT, what=f"{self.name}'s socket and output")
+            wait_for(self._ready, STARTUP_TIMEOUT, what=f"{self.program}'s socket and output")
         except BaseException:
             self.close()
             raise
@@ -83,11 +80,11 @@ class Compositor(Display):
 
     def _ready(self):
         if self.session.poll() is not None:
-            raise AssertionError(f"{self.name} exited with {self.session.returncode}: "
+            raise AssertionError(f"{self.program} exited with {self.session.returncode}: "
                                  f"{self.log_text()[-2000:]}")
-        self.socket = next((n for n in os.listdir(self.dir)
+        self.socket = next((n for n in os.listdir(self.runtime_dir)
                             if n.startswith("wayland-") and "." not in n), None)
-        windows = [w for w in self.x.root.query_tree().children
+        windows = [w for w in self.root.query_tree().children
                    if w.get_attributes().map_state == 2]  # IsViewable
         if self.socket and windows:
             self.output = max(windows, key=lambda w: w.get_geometry().width)
@@ -100,8 +97,8 @@ class Compositor(Display):
 
     def environment(self):
         env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-        env.update(XDG_RUNTIME_DIR=self.dir, WAYLAND_DISPLAY=self.socket,
-                   XCURSOR_PATH=os.path.join(self.dir, "icons"), XCURSOR_THEME="blank")
+        env.update(XDG_RUNTIME_DIR=self.runtime_dir, WAYLAND_DISPLAY=self.socket,
+                   XCURSOR_PATH=os.path.join(self.runtime_dir, "icons"), XCURSOR_THEME="blank")
         return env
 
     def find_window(self, process, timeout):
@@ -113,10 +110,10 @@ class Compositor(Display):
             origin = self.locate()
             time.sleep(0.3)
             return origin if origin and self.locate() == origin else None
-        origin = wait_for(look, timeout, what=f'the window "{WINDOW_TITLE}" on {self.name}')
+        origin = wait_for(look, timeout, what=f'the window "{WINDOW_TITLE}" on {self.program}')
         window = CompositorWindow(self, origin)
-        self.output.set_input_focus(1, 0)  # RevertToPointerRoot, CurrentTime
-        self.x.connection.sync()
+        self.output.set_input_focus(X.RevertToPointerRoot, X.CurrentTime)
+        self.connection.sync()
         return window
 
     def locate(self):
@@ -125,7 +122,7 @@ class Compositor(Display):
         background by itself."""
         width = WINDOW_WIDTH * self.scale
         geometry = self.output.get_geometry()
-        screen = self.x.grab(0, 0, geometry.width, geometry.height)
+        screen = self.grab(0, 0, geometry.width, geometry.height)
         w = screen.width
         for y in range(1, screen.height - WINDOW_HEIGHT * self.scale + 1):
             bar, row = screen.pixels[(y - 1) * w:y * w], screen.pixels[y * w:(y + 1) * w]
@@ -136,38 +133,22 @@ class Compositor(Display):
                         return (x, y)
         return None
 
-    def pointer_to(self, x, y):
-        """Moves the pointer to (x, y) on the X screen, in physical pixels."""
-        self.x.fake_input(X.MotionNotify, x=int(x), y=int(y))
-
-    def key_down(self, key):
-        self.x.key_down(key)
-
-    def key_up(self, key):
-        self.x.key_up(key)
-
-    def button_down(self, button=1):
-        self.x.button_down(button)
-
-    def button_up(self, button=1):
-        self.x.button_up(button)
+    def click(self, window, x, y):
+        """A left click at (x, y) in window units from the client area's top left."""
+        window.move_to(x, y)
+        time.sleep(HOLD_SECONDS)
+        self.button_down()
+        time.sleep(HOLD_SECONDS)
+        self.button_up()
 
     def close_window(self, window):
         """Closes the window as a user would: by its title bar's close button."""
-        right, top = window.origin[0] + WINDOW_WIDTH * self.scale, window.origin[1]
-        self.pointer_to(right + self.close_button[0] * self.scale - 1,
-                       top + self.close_button[1] * self.scale)
-        self.pointer_to(right + self.close_button[0] * self.scale,
-                       top + self.close_button[1] * self.scale)
-        time.sleep(HOLD_SECONDS)
-        self.x.button_down()
-        time.sleep(HOLD_SECONDS)
-        self.x.button_up()
+        self.click(window, WINDOW_WIDTH + self.close_button[0], self.close_button[1])
 
     def close(self):
         stop_process(self.session, group=True)
         self.log.close()
-        self.x.close()
+        super().close()
 
 
 class CompositorWindow(Window):
@@ -179,11 +160,12 @@ class CompositorWindow(Window):
         # the pointer arrives by a step next to the point, as a hand would move it.
         s = self.compositor.scale
         for dx in (1, 0):
-            self.compositor.pointer_to(self.origin[0] + (x + dx) * s, self.origin[1] + y * s)
+            self.compositor.fake_input(X.MotionNotify, x=int(self.origin[0] + (x + dx) * s),
+                                       y=int(self.origin[1] + y * s))
 
     def grab(self):
         s = self.compositor.scale
-        picture = self.compositor.x.grab(*self.origin, WINDOW_WIDTH * s, WINDOW_HEIGHT * s)
+        picture = self.compositor.grab(*self.origin, WINDOW_WIDTH * s, WINDOW_HEIGHT * s)
         if s > 1:
             # Scaled up with filtering, a white shape's edges are grey: a neutral grey counts as
             # the nearer of black and white; any other colour stays.
@@ -202,13 +184,13 @@ class CompositorWindow(Window):
         self.compositor.close_window(self)
 
     def frames(self):
-        return DamageCounter(self.compositor.x, self.compositor.output)
+        return DamageCounter(self.compositor, self.compositor.output)
 
 
 class Mutter(Compositor):
     """GNOME's compositor, nested."""
 
-    name = "mutter"
+    program = "mutter"
 
     def command(self):
         return ["mutter", "--wayland", "--nested", "--no-x11"]
@@ -222,33 +204,30 @@ class Mutter(Compositor):
         window = super().find_window(process, timeout)
         # Nested mutter passes pointer motion on only after a first click; a click while no
         # triangle is selected changes nothing.
-        window.move_to(WINDOW_WIDTH - 10, WINDOW_HEIGHT - 10)
-        self.x.button_down()
-        time.sleep(HOLD_SECONDS)
-        self.x.button_up()
+        self.click(window, WINDOW_WIDTH - 10, WINDOW_HEIGHT - 10)
         return window
 
     def close_window(self, window):
         """Alt+F4, mutter's own close."""
-        self.x.key_down("Alt_L")
-        self.x.key_down("F4")
+        self.key_down("Alt_L")
+        self.key_down("F4")
         time.sleep(HOLD_SECONDS)
-        self.x.key_up("F4")
-        self.x.key_up("Alt_L")
+        self.key_up("F4")
+        self.key_up("Alt_L")
 
 
 class Kwin(Compositor):
     """KDE Plasma's compositor."""
 
-    name = "kwin"
+    program = "kwin"
 
     def command(self):
-        return ["kwin_wayland", "--x11-display", self.x.name, "--width", str(OUTPUT[0]),
+        return ["kwin_wayland", "--x11-display", self.name, "--width", str(OUTPUT[0]),
                 "--height", str(OUTPUT[1]), "--scale", str(self.scale)]
 
 
 class Weston(Compositor):
-    name = "weston"
+    program = "weston"
 
     def command(self):
         return ["weston", "--backend=x11", f"--width={OUTPUT[0]}", f"--height={OUTPUT[1]}",
@@ -256,14 +235,14 @@ class Weston(Compositor):
 
 
 class Sway(Compositor):
-    name = "sway"
+    program = "sway"
     # Floating keeps the window at the size it asks for.
     CONFIG = ('xwayland disable\ndefault_border none\ndefault_floating_border none\n'
               'for_window [title="Hello World"] floating enable\n'
               'output X11-1 resolution {}x{} scale {}\n')
 
     def command(self):
-        path = os.path.join(self.dir, "sway.config")
+        path = os.path.join(self.runtime_dir, "sway.config")
         with open(path, "w") as f:
             f.write(self.CONFIG.format(OUTPUT[0] * self.scale, OUTPUT[1] * self.scale,
                                      self.scale))
@@ -273,9 +252,10 @@ class Sway(Compositor):
         return {"WLR_BACKENDS": "x11", "WLR_RENDERER": "pixman"}
 
     def swaymsg(self, *args):
-        ipc = next((n for n in os.listdir(self.dir) if n.startswith("sway-ipc.")), "")
+        ipc = next((n for n in os.listdir(self.runtime_dir) if n.startswith("sway-ipc.")), "")
+        socket = os.path.join(self.runtime_dir, ipc)
         run = subprocess.run(["swaymsg", "-r", *args], capture_output=True, text=True,
-                             env=dict(self.environment(), SWAYSOCK=os.path.join(self.dir, ipc)))
+                             env=dict(self.environment(), SWAYSOCK=socket))
         if run.returncode != 0:
             raise HarnessError(f"swaymsg {' '.join(args)}: {run.stdout}{run.stderr}")
         return json.loads(run.stdout)

@@ -96,7 +96,16 @@ class Release(unittest.TestCase):
         self.assertEqual(differing, [], "artefacts that differ between the two releases")
         run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=self.first)
 
-    def test_zips_hold_the_executable_readme_and_licences(self):
+    def check_is_tested_build(self, build, name, data):
+        # What scripts/build-windows and scripts/build-web left in this checkout is what the
+        # windows and web tests ran; with uncommitted changes it is not the released commit.
+        with self.subTest(build=build, file=name):
+            if run(["git", "status", "--porcelain", "--untracked-files=no"], cwd=SOURCE).strip():
+                self.skipTest("uncommitted changes: the checkout's builds are not the commit's")
+            with open(os.path.join(SOURCE, build, name), "rb") as f:
+                self.assertTrue(data == f.read(), f"the zip's {name} is not {build}'s")
+
+    def test_zips_hold_the_tested_executable_readme_and_licences(self):
         for arch in ("i686", "x86_64"):
             with self.subTest(arch=arch):
                 folder = f"triangle-editor-{self.version}-windows-{arch}"
@@ -117,25 +126,7 @@ class Release(unittest.TestCase):
                     f.write(exe)
                 self.assertEqual(pe_headers(extracted)[:2], TARGETS[arch][:2])
                 self.check_version_resource(exe)
-
-    def test_zips_hold_the_executables_and_page_that_the_tests_run(self):
-        # What scripts/build-windows and scripts/build-web left in this checkout is what the
-        # windows and web tests ran; a checkout with uncommitted changes built something else
-        # than the released commit.
-        if run(["git", "status", "--porcelain", "--untracked-files=no"], cwd=SOURCE).strip():
-            self.skipTest("the checkout has uncommitted changes: its builds are not the commit's")
-        page = ("index.html", "triangle-editor.js", "triangle-editor.wasm")
-        tested = [("windows-i686", "build/windows-i686", ["triangle-editor.exe"]),
-                  ("windows-x86_64", "build/windows-x86_64", ["triangle-editor.exe"]),
-                  ("web", "build/web", page)]
-        for kind, build, names in tested:
-            folder = f"triangle-editor-{self.version}-{kind}"
-            with zipfile.ZipFile(self.artefact(folder + ".zip")) as archive:
-                for name in names:
-                    with self.subTest(zip=kind, file=name), \
-                            open(os.path.join(SOURCE, build, name), "rb") as f:
-                        self.assertTrue(archive.read(f"{folder}/{name}") == f.read(),
-                                        f"the {kind} zip's {name} is not the tested {build}/{name}")
+                self.check_is_tested_build(f"build/windows-{arch}", "triangle-editor.exe", exe)
 
     def check_version_resource(self, exe):
         numbers = [int(n) for n in (self.version.split(".") + ["0"] * 4)[:4]]
@@ -150,13 +141,15 @@ class Release(unittest.TestCase):
                 (self.version + "\0").encode("utf-16-le"))
             self.assertRegex(exe, entry, f"no {key} {self.version} in the version resource")
 
-    def test_web_zip_holds_the_page_that_runs_in_a_browser(self):
+    def test_web_zip_holds_the_tested_page_that_runs_in_a_browser(self):
         folder = f"triangle-editor-{self.version}-web"
+        page = ("index.html", "triangle-editor.js", "triangle-editor.wasm")
         with zipfile.ZipFile(self.artefact(folder + ".zip")) as archive:
-            self.assertEqual(sorted(archive.namelist()), sorted(
-                f"{folder}/{name}" for name in ("index.html", "triangle-editor.js",
-                                                "triangle-editor.wasm", "README.txt")))
+            self.assertEqual(sorted(archive.namelist()),
+                             sorted(f"{folder}/{name}" for name in (*page, "README.txt")))
             self.assertIn(self.version.encode(), archive.read(f"{folder}/README.txt"))
+            for name in page:
+                self.check_is_tested_build("build/web", name, archive.read(f"{folder}/{name}"))
             archive.extractall(os.path.join(self.work, "web"))
         with BrowserDisplay(os.path.join(self.work, "web", folder)) as browser:
             page = page_editor(browser)

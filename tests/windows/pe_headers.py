@@ -42,19 +42,15 @@ def main():
     print(f"{path}: {file_format}, magic {magic:#x}, characteristics {characteristics:#x}, "
           f"subsystem {subsystem}, imports {', '.join(dlls)}")
 
-    failures = []
-    if file_format != want_format:
-        failures.append(f"not {want_format} but {file_format}")
-    if magic != want_magic:
-        failures.append(f"not {magic_name} (optional header magic {magic:#x})")
-    if not characteristics & FILE_EXECUTABLE_IMAGE or characteristics & FILE_DLL:
-        failures.append(f"not an executable image (characteristics {characteristics:#x})")
-    if subsystem != SUBSYSTEM_CONSOLE:
-        failures.append(f"not a console program (subsystem {subsystem})")
-    if imported - SYSTEM_DLLS:
-        failures.append(f"imports DLLs Windows does not ship: {sorted(imported - SYSTEM_DLLS)}")
-    if NEEDED_DLLS - imported:
-        failures.append(f"does not import {sorted(NEEDED_DLLS - imported)}")
+    failures = [message for failed, message in [
+        (file_format != want_format, f"not {want_format} but {file_format}"),
+        (magic != want_magic, f"not {magic_name} (optional header magic {magic:#x})"),
+        (not characteristics & FILE_EXECUTABLE_IMAGE or characteristics & FILE_DLL,
+         f"not an executable image (characteristics {characteristics:#x})"),
+        (subsystem != SUBSYSTEM_CONSOLE, f"not a console program (subsystem {subsystem})"),
+        (imported - SYSTEM_DLLS,
+         f"imports DLLs Windows does not ship: {sorted(imported - SYSTEM_DLLS)}"),
+        (NEEDED_DLLS - imported, f"does not import {sorted(NEEDED_DLLS - imported)}")] if failed]
     for failure in failures:
         print(f"FAIL: {failure}")
     if not failures:
