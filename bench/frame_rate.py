@@ -145,11 +145,11 @@ def compare(x, mode, scene, workdir, args):
             "bare", [args.bare, *BARE_ARGUMENTS[scene]], mode, x, workdir, args))
         bare.editor.window.configure(x=BARE_WINDOW_X, y=0)
         bare.signal(signal.SIGSTOP)
-        pairs = []
+        contenders, pairs = {"editor": editor, "bare": bare}, []
         for index in range(args.pairs):
             pair = {}
             for kind in turns(index):
-                contender = {"editor": editor, "bare": bare}[kind]
+                contender = contenders[kind]
                 contender.signal(signal.SIGCONT)
                 time.sleep(args.settle)
                 before = contender.sample()

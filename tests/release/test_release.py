@@ -58,6 +58,8 @@ class Release(unittest.TestCase):
             cls.version = re.search(r"project\([^)]*\bVERSION\s+([0-9.]+)", f.read()).group(1)
         cls.deb_arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True,
                                       text=True, check=True).stdout.strip()
+        # With uncommitted changes the checkout's builds are not the released commit's.
+        cls.dirty = bool(run(["git", "status", "--porcelain", "--untracked-files=no"], cwd=SOURCE))
         cls.work = tempfile.mkdtemp(prefix="triangle-release-")
         try:
             cls.first = release(os.path.join(cls.work, "a", "triangle-editor"), 0o022, "UTC")
@@ -98,9 +100,9 @@ class Release(unittest.TestCase):
 
     def check_is_tested_build(self, build, name, data):
         # What scripts/build-windows and scripts/build-web left in this checkout is what the
-        # windows and web tests ran; with uncommitted changes it is not the released commit.
+        # windows and web tests ran.
         with self.subTest(build=build, file=name):
-            if run(["git", "status", "--porcelain", "--untracked-files=no"], cwd=SOURCE).strip():
+            if self.dirty:
                 self.skipTest("uncommitted changes: the checkout's builds are not the commit's")
             with open(os.path.join(SOURCE, build, name), "rb") as f:
                 self.assertTrue(data == f.read(), f"the zip's {name} is not {build}'s")
