@@ -2,8 +2,9 @@
 # $script_name, the sourcing script's name unless it sets another first.
 # shellcheck shell=bash
 script_name=${script_name:-$(basename "$0")}
-# Another apt run (an unattended upgrade, a parallel build) holds the lock for a while at most.
-apt_options=(-o DPkg::Lock::Timeout=600)
+# Another apt run (an unattended upgrade, a parallel build) holds the lock for a while at most;
+# a fetch that fails on the way (a reset connection, a mirror's hiccup) is tried again.
+apt_options=(-o DPkg::Lock::Timeout=600 -o Acquire::Retries=3)
 as_root=()
 
 say() { echo "$script_name: $*"; }
@@ -19,6 +20,28 @@ need_root() {
 
 # apt-get as root, waiting for the lock, asking nothing. The caller has called need_root.
 apt_get() { "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" "$@"; }
+
+# apt_update: refreshes apt's package lists. An index that cannot be had (a mirror in the middle
+# of a sync, say) leaves a one-line warning naming it, and apt goes on with the lists it has: a
+# package that then truly cannot be had fails the install, with apt's own message. A suite whose
+# index failed for one architecture would offer a library (Multi-Arch: same, as for the 32-bit
+# Wine) at a newer version for the others than for that one, which apt cannot install side by
+# side; so for this run such a suite only serves what no other suite has.
+apt_update() {
+  local errors suite
+  errors=$(apt_get update -qq 2>&1 >/dev/null) && return
+  say "warning: apt-get update failed, going on with the package lists apt has:" \
+      "$(grep -m1 '^E: ' <<<"$errors" | cut -c4- || head -n 1 <<<"$errors")" >&2
+  [ -z "${apt_preferences:-}" ] || return 0
+  apt_preferences=$(mktemp)
+  trap 'rm -f "$apt_preferences"' EXIT
+  cat /etc/apt/preferences >"$apt_preferences" 2>/dev/null || true
+  for suite in $(grep -o 'Failed to fetch [^ ]*/dists/[^/ ]*/' <<<"$errors" |
+                 sed 's|.*/dists/||; s|/$||' | sort -u); do
+    printf '\nPackage: *\nPin: release n=%s\nPin-Priority: 100\n' "$suite" >>"$apt_preferences"
+  done
+  apt_options+=(-o Dir::Etc::Preferences="$apt_preferences")
+}
 
 # installed_version PACKAGE: prints the installed version of PACKAGE; fails when there is none.
 installed_version() {
@@ -44,7 +67,7 @@ install_missing() {
   [ ${#missing[@]} -eq 0 ] && return
   need_root "install ${missing[*]}"
   say "installing ${missing[*]}"
-  apt_get update -qq
+  apt_update
   apt_get install -y -qq "${missing[@]}" >/dev/null
 }
 
