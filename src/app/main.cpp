@@ -22,6 +22,19 @@ constexpr int SCALE_FRAMEBUFFER_HINT = 0x0002200D;
 static_assert(SCALE_FRAMEBUFFER_HINT == GLFW_SCALE_FRAMEBUFFER, "GLFW renumbered the hint");
 #endif
 
+#ifdef __EMSCRIPTEN__
+// GLFW_SCALE_TO_MONITOR, which GLFW 3.3 added; Emscripten's GLFW header before 3.1.51 lacks it.
+constexpr int SCALE_TO_MONITOR_HINT = 0x0002200C;
+#ifdef GLFW_SCALE_TO_MONITOR
+static_assert(SCALE_TO_MONITOR_HINT == GLFW_SCALE_TO_MONITOR, "GLFW renumbered the hint");
+#endif
+
+// The picture fills the canvas's backing store, whatever its size in device pixels.
+void fillFramebuffer(GLFWwindow* /*window*/, int width, int height) {
+  glViewport(0, 0, width, height);
+}
+#endif
+
 // One frame. Placement runs last, on the input just polled, so its edits are drawn and
 // reported from the next frame on.
 void runFrame(GLFWwindow* window) {
@@ -56,6 +69,14 @@ int main(int /*argc*/, char** /*argv*/) {
   // with 3.3's header and installed beside 3.4); GLFW 3.3 does not know it and only raises an
   // error that no callback reports.
   glfwWindowHint(SCALE_FRAMEBUFFER_HINT, GLFW_FALSE);
+#ifdef __EMSCRIPTEN__
+  // A screen with several device pixels per CSS pixel shows a 640 x 480 canvas stretched, and
+  // blurred. In Emscripten's HiDPI mode (3.1.51 on; older ones ignore the hint) the canvas gets
+  // a backing store of as many device pixels while the window, and so the cursor mapping, stays
+  // 640 x 480. Nothing else sets the viewport for that store, so the page does, at start-up
+  // and whenever the store changes (zooming, another screen).
+  glfwWindowHint(SCALE_TO_MONITOR_HINT, GLFW_TRUE);
+#endif
   GLFWwindow* window =
       glfwCreateWindow(WINDOW_WIDTH, WINDOW_HEIGHT, WINDOW_TITLE, nullptr, nullptr);
   if (window == nullptr) {
@@ -65,6 +86,12 @@ int main(int /*argc*/, char** /*argv*/) {
   glfwMakeContextCurrent(window);
 
 #ifdef __EMSCRIPTEN__
+  int framebufferWidth = 0;
+  int framebufferHeight = 0;
+  glfwGetFramebufferSize(window, &framebufferWidth, &framebufferHeight);
+  fillFramebuffer(window, framebufferWidth, framebufferHeight);
+  glfwSetFramebufferSizeCallback(window, fillFramebuffer);
+
   // In a browser the page owns the loop: it runs one frame per animation frame and must get
   // control back in between. A page is never closed from inside, so this call does not return.
   emscripten_set_main_loop_arg([](void* handle) { runFrame(static_cast<GLFWwindow*>(handle)); },
