@@ -63,7 +63,7 @@ PAGE_PROBE = r"""(() => {
 class Puppeteer:
     """Chromium or Firefox under puppeteer-core, one JSON line per command."""
 
-    def __init__(self, engine, x_server, extra_args=(), touch=False):
+    def __init__(self, engine, x_server, extra_args=(), viewport=None):
         if not os.path.isdir(os.path.join(DRIVER_MODULES, "puppeteer-core")):
             raise HarnessError(f"no puppeteer-core in {DRIVER_MODULES}: tests/web/install-driver "
                                "installs it")
@@ -78,7 +78,7 @@ class Puppeteer:
                 "browser": "chrome" if chromium else "firefox",
                 "executablePath": shutil.which("chromium" if chromium else "firefox-esr"),
                 "args": [*CHROMIUM_FLAGS, *extra_args] if chromium else list(extra_args),
-                "headless": chromium, "env": env, "touch": touch})
+                "headless": chromium, "env": env, "viewport": viewport})
         except BaseException:
             self.close()
             raise
@@ -122,9 +122,16 @@ class Puppeteer:
     def touch(self, kind, x, y):
         self.call(do="touch", kind=kind, x=x, y=y)
 
-    def grab(self, x, y):
+    def set_viewport(self, viewport):
+        self.call(do="viewport", viewport=viewport)
+
+    def cdp(self, method, **params):
+        """A DevTools protocol command's result (Chromium only)."""
+        return self.call(do="cdp", method=method, params=params)
+
+    def grab(self, x, y, width, height):
         return Picture.from_bytes(base64.b64decode(self.call(do="screenshot", clip={
-            "x": x, "y": y, "width": WINDOW_WIDTH, "height": WINDOW_HEIGHT})))
+            "x": x, "y": y, "width": width, "height": height})))
 
     def errors(self):
         return self.call(do="errors")
@@ -195,13 +202,13 @@ class WebKit:
         chain = ActionChains(self.driver)
         (chain.click_and_hold if kind == "down" else chain.release)().perform()
 
-    def grab(self, x, y):
+    def grab(self, x, y, width, height):
         # WebKit's WebDriver screenshots miss most of a WebGL canvas; the X server has what a
         # person sees. The browser's bars are above the page, whose top left is then at the
         # window's position plus the height and width of what is not the page.
         left, top = self.evaluate(
             "[screenX + outerWidth - innerWidth, screenY + outerHeight - innerHeight]")
-        return self.x_server.grab(left + x, top + y, WINDOW_WIDTH, WINDOW_HEIGHT)
+        return self.x_server.grab(round(left + x), round(top + y), round(width), round(height))
 
     def errors(self):
         return self.evaluate("window.pageErrors || []")
@@ -220,23 +227,42 @@ class QuietFiles(http.server.SimpleHTTPRequestHandler):
 
 class BrowserDisplay(Display):
     """The editor's page from `folder`, served at self.url, in `engine` (one of ENGINES).
-    `extra_args` go to the browser; with `touch` the page gets a touch screen (Chromium)."""
+    `extra_args` go to the browser; `viewport` is Puppeteer's (size, deviceScaleFactor,
+    isMobile, hasTouch: a phone), the browser's window of 1400 x 800 by default."""
 
-    def __init__(self, folder, engine="chromium", extra_args=(), touch=False):
-        self.server = http.server.ThreadingHTTPServer(
-            ("127.0.0.1", 0), functools.partial(QuietFiles, directory=folder))
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.url = "http://127.0.0.1:%d/" % self.server.server_address[1]
+    def __init__(self, folder, engine="chromium", extra_args=(), viewport=None):
+        self.folder, self.server = folder, None
+        self.serve()
         self.x_server = self.browser = self.window = None
+        self.device_scale = (viewport or {}).get("deviceScaleFactor", 1)
         try:
             if engine != "chromium":
                 self.x_server = XServer()
             self.browser = (WebKit(self.x_server, extra_args) if engine == "webkit" else
-                            Puppeteer(engine, self.x_server, extra_args, touch))
+                            Puppeteer(engine, self.x_server, extra_args, viewport))
             self.open()
         except BaseException:
             self.close()
             raise
+
+    def serve(self):
+        """Serves the folder on 127.0.0.1, on the port it had before if it was served."""
+        port = self.server.server_address[1] if self.server else 0
+        self.server = http.server.ThreadingHTTPServer(
+            ("127.0.0.1", port), functools.partial(QuietFiles, directory=self.folder))
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.url = "http://127.0.0.1:%d/" % self.server.server_address[1]
+
+    def stop_serving(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+    def set_viewport(self, viewport):
+        """A new viewport for the page (see above), as when a phone is turned or a window moves
+        to another screen; the page is found again."""
+        self.browser.set_viewport(viewport)
+        self.device_scale = viewport.get("deviceScaleFactor", 1)
+        self.window = None
 
     def open(self, page=""):
         """Loads `page` of the served folder, by default the editor's, afresh."""
@@ -292,29 +318,32 @@ class BrowserDisplay(Display):
         finally:
             if self.x_server is not None:
                 self.x_server.close()
-            self.server.shutdown()
-            self.server.server_close()
+            self.stop_serving()
 
 
 class PageWindow(Window):
-    """The page's canvas, whose top left is the window's client area origin."""
+    """The page's canvas, whose top left is the window's client area origin, shown `shown` CSS
+    pixels a window unit; it sets the display's scale, physical pixels a window unit."""
 
     def __init__(self, display):
         self.display = display
-        self.origin = display.evaluate(
-            "(r => [r.left + scrollX, r.top + scrollY])(canvas.getBoundingClientRect())")
+        *self.origin, self.shown = display.evaluate(
+            "(r => [r.left + scrollX, r.top + scrollY, r.width / canvas.clientWidth])"
+            "(canvas.getBoundingClientRect())")
+        display.scale = self.shown * display.device_scale
 
     def page_point(self, x, y):
-        return self.origin[0] + x, self.origin[1] + y
+        return self.origin[0] + x * self.shown, self.origin[1] + y * self.shown
 
     def move_to(self, x, y):
         self.display.browser.move(*self.page_point(x, y))
 
     def grab(self):
-        return self.display.browser.grab(*self.origin)
+        return self.display.browser.grab(*self.origin, WINDOW_WIDTH * self.shown,
+                                         WINDOW_HEIGHT * self.shown)
 
     def size(self):
-        return tuple(self.display.evaluate("[canvas.width, canvas.height]"))
+        return tuple(self.display.evaluate("[canvas.clientWidth, canvas.clientHeight]"))
 
     def title(self):
         return self.display.evaluate("document.title")

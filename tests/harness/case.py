@@ -44,9 +44,9 @@ class EditorTestCase(unittest.TestCase):
     def start_editor_to_file(self, name="stdout.txt", **kwargs):
         return self.start_editor(stdout=self.path(name), **kwargs)
 
-    def wait_for_picture(self, editor, triangles, what="the triangles on screen"):
+    def wait_for_picture(self, editor, triangles, what="the triangles on screen", sharp=True):
         return wait_for(lambda: check_shows_triangles(editor.grab(), triangles,
-                                                      self.display.scale),
+                                                      self.display.scale, sharp),
                         editor.step_timeout, what=what)
 
 

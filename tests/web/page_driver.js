@@ -1,7 +1,7 @@
 // Drives one page in Chromium or Firefox with puppeteer-core for tests/harness/browser.py: one
 // JSON command per line on stdin, one JSON answer per line on stdout ({"value": ...} or {"error":
 // "..."}), in order. The first line launches the browser: {"browser": "chrome" | "firefox",
-// "executablePath", "args", "env", "headless", "touch"}; each later one names a command below
+// "executablePath", "args", "env", "headless", "viewport"}; each later one names a command below
 // in "do". Input comes from the browser as trusted events. The end of stdin closes the browser.
 "use strict";
 const readline = require("readline");
@@ -9,13 +9,13 @@ const puppeteer = require("puppeteer-core");
 
 let browser = null;
 let page = null;
-let finger = null;
+let session = null;  // DevTools, for what Puppeteer does not offer
 const errors = [];  // what the page logged as an error, uncaught exceptions and failed loads
 
-async function launch({touch, ...options}) {
+async function launch({viewport, ...options}) {
   browser = await puppeteer.launch({
     ...options, pipe: options.browser === "chrome",
-    defaultViewport: {width: 1400, height: 800, hasTouch: Boolean(touch)},
+    defaultViewport: viewport || {width: 1400, height: 800},
     // The machine's browsers only: puppeteer-core never downloads one, and nothing is fetched
     // from the network on the browser's behalf.
     extraPrefsFirefox: {"network.captive-portal-service.enabled": false,
@@ -38,12 +38,19 @@ const commands = {
   key: ({kind, key}) => page.keyboard[kind](key),
   move: ({x, y}) => page.mouse.move(x, y),
   button: ({kind}) => page.mouse[kind]({button: "left"}),
+  // A finger through DevTools itself, since Puppeteer's touchscreen rounds to whole pixels. A
+  // tap's finger goes down and up as fast as the protocol allows, well within one frame.
   touch: async ({kind, x, y}) => {
-    // A tap's finger goes down and up as fast as the protocol allows, well within one frame.
-    if (kind === "tap") await page.touchscreen.tap(x, y);
-    else if (kind === "start") finger = await page.touchscreen.touchStart(x, y);
-    else if (kind === "move") await finger.move(x, y);
-    else { await finger.end(); finger = null; }
+    for (const type of kind === "tap" ? ["start", "end"] : [kind]) {
+      await commands.cdp({method: "Input.dispatchTouchEvent", params: {
+        type: "touch" + type[0].toUpperCase() + type.slice(1),
+        touchPoints: type === "end" ? [] : [{x, y}]}});
+    }
+  },
+  viewport: ({viewport}) => page.setViewport(viewport),
+  cdp: async ({method, params}) => {
+    session = session || await page.createCDPSession();
+    return session.send(method, params);
   },
   screenshot: ({clip}) => page.screenshot({clip, encoding: "base64"}),
   errors: () => errors.slice(),

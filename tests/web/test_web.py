@@ -5,11 +5,32 @@ import os
 
 from harness.browser import BrowserDisplay, page_editor
 from harness.case import EditorTestCase, main
-from harness.common import wait_for
-from harness.report import WINDOW_HEIGHT, WINDOW_TITLE, WINDOW_WIDTH, expected_report, is_report
-from harness.scenarios import BAND_CORNER, CORNERS, ScenarioSet
+from harness.common import HarnessError, wait_for
+from harness.report import (CENTRE, TRIANGLE_LINE, WINDOW_HEIGHT, WINDOW_TITLE, WINDOW_WIDTH,
+                            expected_report, is_report)
+from harness.scenarios import BAND_CORNER, CORNERS, ScenarioSet, place_a_triangle
 
 OUTSIDE = (WINDOW_WIDTH + 80, 120)  # on the console panel, (1.25, 0.5) for the program
+# A phone held upright and the same held sideways, in CSS pixels; a desktop screen of 2 device
+# pixels per CSS pixel.
+PHONE = {"width": 390, "height": 844, "deviceScaleFactor": 3, "isMobile": True, "hasTouch": True}
+PHONE_SIDEWAYS = {**PHONE, "width": 844, "height": 390}
+RETINA = {"width": 1280, "height": 800, "deviceScaleFactor": 2}
+# The boxes of the page's parts, in CSS pixels, and what a phone needs of them.
+LAYOUT = """(() => {
+  const box = (selector) => document.querySelector(selector).getBoundingClientRect().toJSON();
+  const buttons = [...document.querySelectorAll("#digits button")].map((b) =>
+    b.getBoundingClientRect().toJSON());
+  return {picture: box("#canvas"), buttons, panel: box("#console"), zoom: visualViewport.scale,
+          width: innerWidth, height: innerHeight, scrollWidth: document.documentElement.scrollWidth,
+          panelFont: parseFloat(getComputedStyle(document.getElementById("console")).fontSize)};
+})()"""
+
+
+def corners_in(report, index):
+    """Triangle `index`'s corners in a report, in window units."""
+    numbers = [float(n) for n in TRIANGLE_LINE.fullmatch(report[index]).groups()[1:]]
+    return [((x + 1) * CENTRE[0], (1 - y) * CENTRE[1]) for x, y in zip(numbers[::2], numbers[1::2])]
 
 
 class WebCase(EditorTestCase):
@@ -17,12 +38,12 @@ class WebCase(EditorTestCase):
 
     engine = "chromium"
     browser_args = ()
-    touch = False
+    viewport = None
 
     def display_factory(self):
         if not os.path.exists(os.path.join(self.exe, "triangle-editor.wasm")):
             self.fail(f"no page in {self.exe}: scripts/build-web builds it")
-        return BrowserDisplay(self.exe, self.engine, self.browser_args, self.touch)
+        return BrowserDisplay(self.exe, self.engine, self.browser_args, self.viewport)
 
     def start_page(self):
         editor = page_editor(self.display)  # no process: nothing to stop
@@ -84,32 +105,63 @@ class ChromiumPage(WebCase):
         editor.wait_for_report(expected_report({0: CORNERS}), what="the placed triangle")
 
 
-class ChromiumTouch(WebCase):
-    touch = True
+class ChromiumPhone(WebCase):
+    viewport = PHONE
 
-    def test_a_digit_button_and_three_taps_place_a_triangle(self):
+    def test_a_phone_shows_the_picture_as_wide_as_it_can_with_the_buttons_and_report(self):
+        self.start_page()
+        page = self.display.evaluate(LAYOUT)
+        picture, buttons, panel = page["picture"], page["buttons"], page["panel"]
+        self.assertEqual(page["zoom"], 1, "laid out for the phone's width, not zoomed out")
+        self.assertGreaterEqual(picture["width"], 0.85 * page["width"])
+        self.assertAlmostEqual(picture["height"] * 4, picture["width"] * 3, delta=1)
+        for button in buttons:
+            self.assertGreaterEqual(min(button["width"], button["height"]), 48)
+            self.assertLessEqual(button["bottom"], page["height"], "a button below the screen")
+        self.assertGreaterEqual(page["panelFont"], 12)
+        self.assertLessEqual(page["scrollWidth"], page["width"], "the page scrolls sideways")
+        self.assertLessEqual(panel["right"], page["width"])
+        # Held sideways, the whole picture and the buttons fit the screen together.
+        self.display.set_viewport(PHONE_SIDEWAYS)
+        page = wait_for(lambda: (lambda p: p["width"] == 844 and p)(self.display.evaluate(LAYOUT)),
+                        what="the page laid out sideways")
+        for box in [page["picture"], *page["buttons"]]:
+            self.assertLessEqual(box["bottom"], page["height"])
+            self.assertLessEqual(box["right"], page["width"])
+
+    def test_a_digit_button_and_three_taps_place_corners_where_the_finger_was(self):
         editor = self.start_page()
+        self.assertLess(editor.window.shown, 1, "the picture is scaled to the phone")
         touch = self.display.touch
         # The cursor starts at the window's corner; a touch must not press there.
         editor.wait_for_report(expected_report({}))
         touch("tap", *self.display.evaluate(
-            "((b, c) => [b.left + b.width / 2 - c.left, b.top + b.height / 2 - c.top])(document"
+            "((b, c) => [(b.left + b.width / 2 - c.left) * 640 / c.width,"
+            " (b.top + b.height / 2 - c.top) * 640 / c.width])(document"
             ".querySelector('#digits button[value=\"3\"]').getBoundingClientRect(), "
             "canvas.getBoundingClientRect())"))
         editor.wait_for_selection(2)
-        touch("tap", *CORNERS[0])
-        editor.wait_for_report(expected_report({2: [CORNERS[0]] * 3}, 2),
-                               what="one corner fixed by one tap")
-        # A finger put down fixes the next corner; the last one follows it as it moves.
-        touch("start", *CORNERS[1])
+        # Window points that fall between the phone's CSS pixels; the last one is put down, moved
+        # through the rubber band's corner and lifted there.
+        taps = [(161.3, 60.7), (480.45, 119.9), (319.2, 420.35)]
+        touch("tap", *taps[0])
+        touch("start", *taps[1])
         touch("move", *BAND_CORNER)
-        band = CORNERS[:2] + [BAND_CORNER]
-        editor.wait_for_report(expected_report({2: band}, 2), what="the rubber band by touch")
-        self.wait_for_picture(editor, [band], what="the rubber band by touch")
         touch("end", *BAND_CORNER)
-        touch("tap", *CORNERS[2])
-        editor.wait_for_report(expected_report({2: CORNERS}), what="the placed triangle")
-        self.wait_for_picture(editor, [CORNERS], what="the placed triangle")
+        touch("tap", *taps[2])
+
+        def placed():
+            report = editor.last_report()
+            if report is None or report[-1] != "-1" or report[2] == expected_report({})[2]:
+                raise HarnessError(f"last report {report}")
+            return corners_in(report, 2)
+        corners = wait_for(placed, editor.step_timeout, what="the placed triangle")
+        for corner, tap in zip(corners, taps):
+            self.assertAlmostEqual(corner[0], tap[0], delta=0.1, msg=f"{corners} for {taps}")
+            self.assertAlmostEqual(corner[1], tap[1], delta=0.1, msg=f"{corners} for {taps}")
+
+class ChromiumTouch(WebCase):
+    viewport = {"width": 1400, "height": 800, "hasTouch": True}
 
     def test_a_tap_within_one_task_still_fixes_a_corner(self):
         # A finger down and up in the same task, so inside one frame: the page must hold the
