@@ -259,10 +259,13 @@ class BrowserDisplay(Display):
 
     def set_viewport(self, viewport):
         """A new viewport for the page (see above), as when a phone is turned or a window moves
-        to another screen; the page is found again."""
+        to another screen."""
         self.browser.set_viewport(viewport)
         self.device_scale = viewport.get("deviceScaleFactor", 1)
-        self.window = None
+        self.evaluate("new Promise((laidOut) => requestAnimationFrame(() => "
+                      "requestAnimationFrame(laidOut)))")
+        if self.window is not None:
+            self.window.locate()
 
     def open(self, page=""):
         """Loads `page` of the served folder, by default the editor's, afresh."""
@@ -327,10 +330,13 @@ class PageWindow(Window):
 
     def __init__(self, display):
         self.display = display
-        *self.origin, self.shown = display.evaluate(
+        self.locate()
+
+    def locate(self):
+        *self.origin, self.shown = self.display.evaluate(
             "(r => [r.left + scrollX, r.top + scrollY, r.width / canvas.clientWidth])"
             "(canvas.getBoundingClientRect())")
-        display.scale = self.shown * display.device_scale
+        self.display.scale = self.shown * self.display.device_scale
 
     def page_point(self, x, y):
         return self.origin[0] + x * self.shown, self.origin[1] + y * self.shown

@@ -2,6 +2,8 @@
 # Chromium what only a page has (focus, a press released outside, touch, no WebGL). Every test
 # also checks that the panel only ever showed one whole report and the page logged no error.
 import os
+import shutil
+import tempfile
 
 from harness.browser import BrowserDisplay, page_editor
 from harness.case import EditorTestCase, main
@@ -183,6 +185,64 @@ class ChromiumTouch(WebCase):
         editor.move_to(*CORNERS[1])
         editor.wait_for_report(expected_report({0: [CORNERS[0]] + [CORNERS[1]] * 2}, 0),
                                what="one corner fixed by the shortest tap")
+
+
+class ChromiumRetina(WebCase):
+    viewport = RETINA
+
+    def test_at_two_device_pixels_a_pixel_the_picture_is_sharp_and_the_mouse_exact(self):
+        editor = self.start_page()
+        page = self.display.evaluate(LAYOUT)
+        self.assertGreaterEqual(page["panel"]["left"], page["picture"]["right"],
+                                "the report beside the picture")
+        self.assertEqual(page["panel"]["top"], page["picture"]["top"])
+        self.assertEqual(self.display.evaluate("[canvas.width, canvas.height]"), [1280, 960],
+                         "a backing store of the screen's device pixels")
+        # The mouse's reports exact, the pictures as sharp as the screen (display.scale 2).
+        placed = place_a_triangle(self, editor)
+        # Zooming or another screen changes the ratio; the picture stays whole, if not sharp.
+        for ratio in (3, 1, 1.5, 2):
+            self.display.set_viewport({**RETINA, "deviceScaleFactor": ratio})
+            self.wait_for_picture(editor, [placed], what=f"the picture at {ratio}", sharp=False)
+
+
+class ChromiumApp(WebCase):
+    """The page in a folder of its own, which the test makes into a newer build."""
+
+    def display_factory(self):
+        folder = tempfile.TemporaryDirectory(prefix="triangle-page-")
+        self.addCleanup(folder.cleanup)
+        self.page = shutil.copytree(self.exe, os.path.join(folder.name, "page"))
+        return BrowserDisplay(self.page)
+
+    def replace_in(self, name, old, new):
+        with open(os.path.join(self.page, name), "r+") as f:
+            text = f.read().replace(old, new, 1)
+            f.seek(0)
+            f.write(text)
+
+    def test_the_page_installs_starts_offline_and_takes_a_new_build_on_the_next_visit(self):
+        self.start_page()
+        self.assertEqual(self.display.browser.cdp("Page.getInstallabilityErrors"),
+                         {"installabilityErrors": []})
+        wait_for(lambda: self.display.evaluate("Boolean(navigator.serviceWorker.controller)"),
+                 what="the page served by its worker")
+        # No server: the page starts and runs all the same.
+        self.display.stop_serving()
+        self.display.open()
+        editor = self.start_page()
+        editor.tap_key("2")
+        editor.wait_for_selection(1)
+        # A new build on the server; the next visit ends on it, and only its files are kept.
+        self.replace_in("index.html", "<title>", '<meta name="build" content="next"><title>')
+        self.replace_in("sw.js", "triangle-editor-", "triangle-editor-next-")
+        self.display.serve()
+        self.display.open()
+        wait_for(lambda: self.display.evaluate("document.querySelector('meta[name=build]')"
+                                               " !== null && caches.keys()"), what="the new build")
+        self.assertEqual(len(self.display.evaluate("caches.keys()")), 1)
+        self.assertRegex(self.display.evaluate("caches.keys()")[0], "^triangle-editor-next-")
+        self.start_page()
 
 
 class ChromiumWithoutWebGL(WebCase):
