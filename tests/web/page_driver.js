@@ -48,6 +48,7 @@ const commands = {
     }
   },
   viewport: ({viewport}) => page.setViewport(viewport),
+  onNewDocument: ({script}) => page.evaluateOnNewDocument(script).then(() => null),
   cdp: async ({method, params}) => {
     session = session || await page.createCDPSession();
     return session.send(method, params);
