@@ -156,11 +156,12 @@ class WebKit:
     KEYS = {"Escape": Keys.ESCAPE, "Shift_L": Keys.SHIFT,
             **{f"KP_{d}": getattr(Keys, f"NUMPAD{d}") for d in range(10)}}
 
-    def __init__(self, x_server, extra_args=()):
-        self.x_server = x_server
+    def __init__(self, x_server, extra_args=(), scale=1):
+        self.x_server, self.scale = x_server, scale  # GTK's scale: device pixels a CSS pixel
         port = free_port()
         self.process = subprocess.Popen(
-            ["WebKitWebDriver", f"--port={port}", "--host=127.0.0.1"], env=x_server.environment(),
+            ["WebKitWebDriver", f"--port={port}", "--host=127.0.0.1"],
+            env=dict(x_server.environment(), GDK_SCALE=str(scale)),
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             preexec_fn=die_with_parent, start_new_session=True)
         self.driver = None
@@ -208,7 +209,8 @@ class WebKit:
         # window's position plus the height and width of what is not the page.
         left, top = self.evaluate(
             "[screenX + outerWidth - innerWidth, screenY + outerHeight - innerHeight]")
-        return self.x_server.grab(round(left + x), round(top + y), round(width), round(height))
+        return self.x_server.grab(*(round(n * self.scale) for n in (left + x, top + y, width,
+                                                                    height)))
 
     def errors(self):
         return self.evaluate("window.pageErrors || []")
@@ -236,9 +238,11 @@ class BrowserDisplay(Display):
         self.x_server = self.browser = self.window = None
         self.device_scale = (viewport or {}).get("deviceScaleFactor", 1)
         try:
-            if engine != "chromium":
-                self.x_server = XServer()
-            self.browser = (WebKit(self.x_server, extra_args) if engine == "webkit" else
+            if engine != "chromium":  # room for the browser's window at its pixel ratio
+                self.x_server = XServer(screen=f"{1440 * self.device_scale}x"
+                                               f"{900 * self.device_scale}x24")
+            self.browser = (WebKit(self.x_server, extra_args, self.device_scale)
+                            if engine == "webkit" else
                             Puppeteer(engine, self.x_server, extra_args, viewport))
             self.open()
         except BaseException:

@@ -22,6 +22,7 @@ async function launch({viewport, ...options}) {
                         "app.update.enabled": false},
   });
   page = (await browser.pages())[0] || await browser.newPage();
+  await commands.viewport({viewport: viewport || {width: 1400, height: 800}});
   page.on("console", (message) => {
     if (message.type() === "error" || message.type() === "assert") errors.push(message.text());
   });
@@ -47,7 +48,12 @@ const commands = {
         touchPoints: type === "end" ? [] : [{x, y}]}});
     }
   },
-  viewport: ({viewport}) => page.setViewport(viewport),
+  // Firefox 140 lacks the screen orientation that Puppeteer's setViewport sets: its size and
+  // pixel ratio straight through WebDriver BiDi.
+  viewport: ({viewport}) => browser.cdpSupported ? page.setViewport(viewport) :
+    page.mainFrame().browsingContext.setViewport({
+      viewport: {width: viewport.width, height: viewport.height},
+      devicePixelRatio: viewport.deviceScaleFactor || null}),
   onNewDocument: ({script}) => page.evaluateOnNewDocument(script).then(() => null),
   cdp: async ({method, params}) => {
     session = session || await page.createCDPSession();
