@@ -50,7 +50,7 @@ const commands = {
   },
   // Firefox 140 lacks the screen orientation that Puppeteer's setViewport sets: its size and
   // pixel ratio straight through WebDriver BiDi.
-  viewport: ({viewport}) => browser.cdpSupported ? page.setViewport(viewport) :
+  viewport: ({viewport}) => browser.protocol === "cdp" ? page.setViewport(viewport) :
     page.mainFrame().browsingContext.setViewport({
       viewport: {width: viewport.width, height: viewport.height},
       devicePixelRatio: viewport.deviceScaleFactor || null}),
