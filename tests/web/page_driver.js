@@ -1,7 +1,7 @@
 // Drives one page in Chromium or Firefox with puppeteer-core for tests/harness/browser.py: one
 // JSON command per line on stdin, one JSON answer per line on stdout ({"value": ...} or {"error":
 // "..."}), in order. The first line launches the browser: {"browser": "chrome" | "firefox",
-// "executablePath", "args", "env", "headless", "touch"}; each later one names a command below
+// "executablePath", "args", "env", "headless", "viewport"}; each later one names a command below
 // in "do". Input comes from the browser as trusted events. The end of stdin closes the browser.
 "use strict";
 const readline = require("readline");
@@ -12,10 +12,9 @@ let page = null;
 let finger = null;
 const errors = [];  // what the page logged as an error, uncaught exceptions and failed loads
 
-async function launch({touch, ...options}) {
+async function launch({viewport, ...options}) {
   browser = await puppeteer.launch({
-    ...options, pipe: options.browser === "chrome",
-    defaultViewport: {width: 1400, height: 800, hasTouch: Boolean(touch)},
+    ...options, pipe: options.browser === "chrome", defaultViewport: viewport,
     // The machine's browsers only: puppeteer-core never downloads one, and nothing is fetched
     // from the network on the browser's behalf.
     extraPrefsFirefox: {"network.captive-portal-service.enabled": false,
