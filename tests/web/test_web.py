@@ -1,7 +1,9 @@
 # The web page with real input: the shared scenarios in Chromium, Firefox and WebKit, and in
 # Chromium what only a page has (focus, a press released outside, touch, no WebGL). Every test
 # also checks that the panel only ever showed one whole report and the page logged no error.
+import contextlib
 import os
+import unittest
 
 from harness.browser import BrowserDisplay, page_editor
 from harness.case import EditorTestCase, main
@@ -19,10 +21,11 @@ class WebCase(EditorTestCase):
     browser_args = ()
     touch = False
 
-    def display_factory(self):
-        if not os.path.exists(os.path.join(self.exe, "triangle-editor.wasm")):
-            self.fail(f"no page in {self.exe}: scripts/build-web builds it")
-        return BrowserDisplay(self.exe, self.engine, self.browser_args, self.touch)
+    @classmethod
+    def display_factory(cls):
+        if not os.path.exists(os.path.join(cls.exe, "triangle-editor.wasm")):
+            raise AssertionError(f"no page in {cls.exe}: scripts/build-web builds it")
+        return BrowserDisplay(cls.exe, cls.engine, cls.browser_args, cls.touch)
 
     def start_page(self):
         editor = page_editor(self.display)  # no process: nothing to stop
@@ -41,7 +44,19 @@ class WebCase(EditorTestCase):
 
 
 class Chromium(ScenarioSet, WebCase):
-    closes = False
+    """One browser for the scenarios (one takes seconds to start), the page afresh for each."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.browser = cls.enterClassContext(super().display_factory())
+
+    def display_factory(self):
+        if self.browser.window is not None:  # a scenario has had the page: load it afresh
+            self.browser.open()
+        return contextlib.nullcontext(self.browser)
+
+    test_closing_gives_0_and_only_reports = unittest.skip("a page is never closed from inside")(
+        ScenarioSet.test_closing_gives_0_and_only_reports)
 
     def start_scenario_editor(self):
         return self.start_page()
@@ -105,11 +120,11 @@ class ChromiumTouch(WebCase):
         touch("move", *BAND_CORNER)
         band = CORNERS[:2] + [BAND_CORNER]
         editor.wait_for_report(expected_report({2: band}, 2), what="the rubber band by touch")
-        self.wait_for_picture(editor, [band], what="the rubber band by touch")
+        editor.wait_for_picture([band], what="the rubber band by touch")
         touch("end", *BAND_CORNER)
         touch("tap", *CORNERS[2])
         editor.wait_for_report(expected_report({2: CORNERS}), what="the placed triangle")
-        self.wait_for_picture(editor, [CORNERS], what="the placed triangle")
+        editor.wait_for_picture([CORNERS], what="the placed triangle")
 
     def test_a_tap_within_one_task_still_fixes_a_corner(self):
         # A finger down and up in the same task, so inside one frame: the page must hold the
