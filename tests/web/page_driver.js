@@ -10,7 +10,7 @@ const puppeteer = require("puppeteer-core");
 let browser = null;
 let page = null;
 let finger = null;
-const errors = [];  // what the page logged as an error, uncaught exceptions and failed loads
+const errors = [];  // since the last goto: the page's logged errors, its exceptions, failed loads
 
 async function launch({viewport, ...options}) {
   browser = await puppeteer.launch({
@@ -32,7 +32,7 @@ async function launch({viewport, ...options}) {
 }
 
 const commands = {
-  goto: ({url}) => page.goto(url, {waitUntil: "load"}).then(() => null),
+  goto: async ({url}) => { errors.length = 0; await page.goto(url, {waitUntil: "load"}); },
   evaluate: ({expression}) => page.evaluate(expression),
   key: ({kind, key}) => page.keyboard[kind](key),
   move: ({x, y}) => page.mouse.move(x, y),

@@ -64,15 +64,17 @@ class UnderWine(ScenarioSet, EditorTestCase):
         editor = self.start_editor_to_file(
             command_prefix=launcher, step_timeout=TIME_LIMIT * 0.2, frames_by_reports=True,
             find_timeout=left * 0.6)
-        self.addCleanup(self.print_stderr, editor)
+        self.addCleanup(self.check_run, editor)
         return editor
 
-    def print_stderr(self, editor):  # what Wine and the launcher said, if anything
+    def check_run(self, editor):
+        """After each scenario: what Wine and the launcher said, if anything, and whether every
+        report read came right after one clear."""
         if text := editor.stderr_text():
             print("stderr (end):", text[-2000:], sep="\n")
+        self.assertEqual(self.clear_faults, [], "a report not right after one clear")
 
     def check_after_close(self, editor):
-        self.assertEqual(self.clear_faults, [], "a report not right after one clear")
         self.assertEqual(self.lines_since_clear, 6, "the output ends with a whole report")
         # A crash after the last frame can leave status 0; Wine still says so on stderr.
         self.assertNotIn("Unhandled", editor.stderr_text())
