@@ -52,7 +52,7 @@ class MapWatcher(Closing):
         """(window id, monotonic time of its MapNotify) of the program's window."""
         def mapped():
             if not process.running():
-                raise AssertionError(f"the program exited with {process.popen.returncode}")
+                raise AssertionError(f"the program exited with {process.wait(0)}")
             select.select([self.display], [], [], 0.5)  # so that a MapNotify is timed on arrival
             while self.display.pending_events():
                 event = self.display.next_event()
@@ -107,8 +107,7 @@ class Contender(Closing):
                 self.process = self.parts.enter_context(
                     EditorProcess(argv, x.environment(), stdout))
                 window, self.mapped_at = watcher.wait(self.process)
-            self.editor = Editor(x, self.process)
-            self.editor.window = x.window_by_id(window)
+            self.editor = Editor(x, self.process, window=x.window_by_id(window))
         except BaseException:
             self.parts.close()
             raise
@@ -118,7 +117,7 @@ class Contender(Closing):
         return swaps(self.count)[0], cpu_ns(self.process.pid), time.monotonic()
 
     def signal(self, sig):
-        self.process.popen.send_signal(sig)
+        self.process.send_signal(sig)
 
     def close(self):
         """Closes the window; raises unless the program then exits with 0."""

@@ -12,7 +12,6 @@ import time
 from figures import load, machine, summary
 from harness import scenarios
 from harness.browser import ENGINES, BrowserDisplay, page_editor
-from harness.case import EditorTestCase
 from harness.report import to_ndc
 
 BARE_PAGE = """<!doctype html>
@@ -61,15 +60,13 @@ def frame_rate(browser, seconds):
 
 
 def measure(folder, engine, rounds, seconds):
-    checks = EditorTestCase()  # the scenario's checks of report and picture, outside a test
     with BrowserDisplay(folder, engine) as browser:
-        checks.display = browser
         ratios = []
         for n in range(rounds):
             browser.open()
             editor = page_editor(browser)
             editor.find_window()
-            scenarios.place_a_triangle(checks, editor)
+            scenarios.place_a_triangle(editor)
             page = frame_rate(browser, seconds)
             browser.open("bare.html")
             bare = frame_rate(browser, seconds)

@@ -4,9 +4,7 @@
 import os
 import sys
 
-from harness.common import wait_for
 from harness.editor import check_sanitizer_reports, start_editor
-from harness.picture import check_shows_triangles
 from harness.scenarios import place
 from harness.x11 import XServer
 
@@ -26,8 +24,7 @@ def main():
             place(editor, index, corners)
         # Park the cursor outside so that it plays no part in the picture.
         editor.move_to(1000, 700)
-        wait_for(lambda: check_shows_triangles(editor.grab(), list(TRIANGLES.values())),
-                 what="both triangles on screen")
+        editor.wait_for_picture(list(TRIANGLES.values()), what="both triangles on screen")
         os.makedirs(os.path.dirname(os.path.abspath(target)), exist_ok=True)
         editor.grab().image.save(target, "PNG", optimize=True)  # the same still picture
         if editor.close_and_wait() != 0:

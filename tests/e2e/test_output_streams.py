@@ -4,6 +4,7 @@ import os
 import subprocess
 
 from harness.case import EditorTestCase, main
+from harness.common import stop_process
 from harness.report import expected_report
 from harness.scenarios import place
 
@@ -14,7 +15,7 @@ class UnusualStdout(EditorTestCase):
     def place_and_close(self, editor):
         """Places a triangle, checks it is drawn and closes the window; returns the exit status."""
         place(editor, 0, TRIANGLE)
-        self.wait_for_picture(editor, [TRIANGLE], what="the placed triangle")
+        editor.wait_for_picture([TRIANGLE], what="the placed triangle")
         self.assertTrue(editor.is_running())
         return editor.close_and_wait()
 
@@ -22,7 +23,7 @@ class UnusualStdout(EditorTestCase):
         read_end, write_end = os.pipe()
         with open(read_end, "rb") as pipe_in, open(write_end, "wb") as pipe_out:
             head = subprocess.Popen(["head", "-n", "6"], stdin=pipe_in, stdout=subprocess.PIPE)
-            self.addCleanup(head.kill)
+            self.addCleanup(stop_process, head)
             editor = self.start_editor(stdout=pipe_out)
         # Only the editor and head hold the pipe now, as in `triangle-editor | head -n 6`.
         first_report, _ = head.communicate(timeout=30)

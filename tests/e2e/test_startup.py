@@ -37,7 +37,7 @@ class TheWindow(EditorTestCase):
         self.assertEqual(editor.window.size(), (WINDOW_WIDTH, WINDOW_HEIGHT))
 
         # Xvfb's root is a grey weave, so all-black means the editor has drawn its frame.
-        self.wait_for_picture(editor, [], what="an all-black client area")
+        editor.wait_for_picture([], what="an all-black client area")
         self.assertTrue(editor.is_running())
         self.assertEqual(editor.close_and_wait(), 0)
         self.assertEqual(editor.stderr_text(), "", "the editor writes nothing to stderr")

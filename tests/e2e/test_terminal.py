@@ -18,7 +18,7 @@ class OnATerminal(EditorTestCase):
             editor = self.start_editor(stdout=tty)
         place(editor, 3, TRIANGLE)
         try:
-            self.wait_for_picture(editor, [TRIANGLE])
+            editor.wait_for_picture([TRIANGLE])
         except AssertionError:
             print("terminal at the time:", *terminal.screen(), sep="\n")
             raise

@@ -31,18 +31,21 @@ ENGINES = ("chromium", "firefox", "webkit")
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PAGE_DRIVER = os.path.join(TESTS, "web", "page_driver.js")
 # Where tests/web/install-driver puts the locked puppeteer-core.
-DRIVER_MODULES = os.environ.get("WEB_DRIVER_MODULES") or os.path.join(
-    os.path.dirname(TESTS), "build", "deps", "web-driver", "node_modules")
+DRIVER_MODULES = os.path.join(os.environ.get("WEB_DRIVER_DIR") or os.path.join(
+    os.path.dirname(TESTS), "build", "deps", "web-driver"), "node_modules")
+# The browser's window (and page viewport) in CSS px: room for the picture and the panel.
+BROWSER_WINDOW = {"width": 1400, "height": 800}
 
 # Beyond what puppeteer-core passes anyway (no first run, no sync, no background networking).
 CHROMIUM_FLAGS = ("--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
-                  "--disable-component-update", "--disable-quic", "--window-size=1400,800")
+                  "--disable-component-update", "--disable-quic",
+                  "--window-size={width},{height}".format(**BROWSER_WINDOW))
 MINIBROWSER = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser"
 
 # Installed once the page has its Module: counts the animation frames (the program runs one frame
 # at each) and the reports (each begins with the panel's clear), and checks at every frame what a
 # person sees in the panel then: nothing before the first report, afterwards one six-line report
-# and no control character. Anything else goes to harness.panelFaults.
+# and no control character (the page's own CONTROL). Anything else goes to harness.panelFaults.
 PAGE_PROBE = r"""(() => {
   const panel = document.getElementById("console");
   const harness = window.harness = {frames: 0, reports: 0, panelFaults: []};
@@ -52,7 +55,7 @@ PAGE_PROBE = r"""(() => {
     harness.frames++;
     const text = panel.textContent, lines = text.split("\n");
     if (text !== "" && harness.panelFaults.length < 10 && (lines.length !== 7 ||
-        lines[6] !== "" || /[\u0000-\u0009\u000b-\u001f\u007f-\u009f]/.test(text))) {
+        lines[6] !== "" || text.search(CONTROL) !== -1)) {
       harness.panelFaults.push(text);
     }
     requestAnimationFrame(frame);
@@ -110,8 +113,7 @@ class Puppeteer:
         return self.call(do="evaluate", expression=expression)
 
     def key(self, kind, key):
-        key = "Numpad" + key[3:] if key.startswith("KP_") else key
-        self.call(do="key", kind=kind, key={"Shift_L": "ShiftLeft"}.get(key, key))
+        self.call(do="key", kind=kind, key="Numpad" + key[3:] if key.startswith("KP_") else key)
 
     def move(self, x, y):
         self.call(do="move", x=x, y=y)
@@ -153,8 +155,7 @@ class WebKit:
       const error = console.error.bind(console);
       console.error = (...args) => { errors.push(args.join(" ")); error(...args); };
       addEventListener("error", (event) => errors.push(String(event.message)));"""
-    KEYS = {"Escape": Keys.ESCAPE, "Shift_L": Keys.SHIFT,
-            **{f"KP_{d}": getattr(Keys, f"NUMPAD{d}") for d in range(10)}}
+    KEYS = {f"KP_{d}": getattr(Keys, f"NUMPAD{d}") for d in range(10)}
 
     def __init__(self, x_server, extra_args=(), scale=1):
         self.x_server, self.scale = x_server, scale  # GTK's scale: device pixels a CSS pixel
@@ -176,7 +177,7 @@ class WebKit:
                 warnings.simplefilter("ignore", DeprecationWarning)
                 self.driver = Remote(command_executor=f"http://127.0.0.1:{port}", options=options)
             self.driver.set_page_load_timeout(STARTUP_TIMEOUT)
-            self.driver.set_window_size(1400, 800)
+            self.driver.set_window_size(**BROWSER_WINDOW)
         except BaseException:
             self.close()
             raise
@@ -236,7 +237,8 @@ class BrowserDisplay(Display):
         self.folder, self.server = folder, None
         self.serve()
         self.x_server = self.browser = self.window = None
-        self.device_scale = (viewport or {}).get("deviceScaleFactor", 1)
+        viewport = {**BROWSER_WINDOW, **(viewport or {})}
+        self.device_scale = viewport.get("deviceScaleFactor", 1)
         try:
             if engine != "chromium":  # room for the browser's window at its pixel ratio
                 self.x_server = XServer(screen=f"{1440 * self.device_scale}x"
@@ -283,9 +285,6 @@ class BrowserDisplay(Display):
         """Uncaught exceptions, console.error and console.assert calls, and failed loads."""
         return self.browser.errors()
 
-    def environment(self):
-        return dict(os.environ)
-
     def find_window(self, process, timeout):
         """The page once its program has written a report."""
         if self.window is None:
@@ -303,16 +302,11 @@ class BrowserDisplay(Display):
     def key_up(self, key):
         self.browser.key("up", key)
 
-    def button_down(self, button=1):
-        self._button("down", button)
+    def button_down(self, button=1):  # a page is driven with the left button only
+        self.browser.button("down")
 
     def button_up(self, button=1):
-        self._button("up", button)
-
-    def _button(self, kind, button):
-        if button != 1:
-            raise HarnessError("the page is driven with the left button only")
-        self.browser.button(kind)
+        self.browser.button("up")
 
     def touch(self, kind, x, y):
         """A finger at window position (x, y): "start", "move", "end" or "tap" (down and up)."""

@@ -4,14 +4,14 @@ import sys
 import tempfile
 import unittest
 
-from harness.common import STARTUP_TIMEOUT, wait_for
+from harness.common import STARTUP_TIMEOUT
 from harness.editor import check_sanitizer_reports, start_editor
-from harness.picture import check_shows_triangles
 from harness.x11 import XServer
 
 
 class EditorTestCase(unittest.TestCase):
-    """Each test gets its own display (display_factory: an Xvfb unless a subclass says)."""
+    """Each test gets its own display (display_factory: an Xvfb unless a subclass says; any
+    context manager that gives the display, which it closes at the end of the test)."""
 
     exe = None  # the executable under test, from the command line
 
@@ -21,8 +21,7 @@ class EditorTestCase(unittest.TestCase):
     def setUp(self):
         # Registered first, so run last: after every editor of the test has been stopped.
         self.addCleanup(check_sanitizer_reports)
-        self.display = self.display_factory()
-        self.addCleanup(self.display.close)
+        self.display = self.enterContext(self.display_factory())
         work = tempfile.TemporaryDirectory(prefix="triangle-e2e-")
         self.addCleanup(work.cleanup)
         self.work_dir = work.name
@@ -43,11 +42,6 @@ class EditorTestCase(unittest.TestCase):
 
     def start_editor_to_file(self, name="stdout.txt", **kwargs):
         return self.start_editor(stdout=self.path(name), **kwargs)
-
-    def wait_for_picture(self, editor, triangles, what="the triangles on screen", sharp=True):
-        return wait_for(lambda: check_shows_triangles(editor.grab(), triangles,
-                                                      self.display.scale, sharp),
-                        editor.step_timeout, what=what)
 
 
 def main():

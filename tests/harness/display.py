@@ -11,10 +11,6 @@ class Display(Closing, ABC):
     scale = 1  # physical pixels per window unit
 
     @abstractmethod
-    def environment(self):
-        """The whole environment for a program shown on this display."""
-
-    @abstractmethod
     def find_window(self, process, timeout):
         """The "Hello World" Window within `timeout` s, given the keyboard; EditorExited if
         `process` (a Popen, or None) ends first."""
@@ -63,7 +59,6 @@ class Window(ABC):
     def request_close(self):
         """Asks the window to close, as a window manager or compositor does."""
 
+    @abstractmethod
     def frames(self):
-        """A context manager counting frames from now on (.wait(n, timeout)), or None where
-        the display cannot see them."""
-        return None
+        """A context manager counting the editor's frames from now on (.wait(n, timeout))."""

@@ -11,6 +11,7 @@ import time
 from harness.common import (HOLD_SECONDS, SEEN_FRAMES, STARTUP_TIMEOUT, CONDITION_TIMEOUT,
                             Closing, EditorExited, HarnessError, die_with_parent, stop_process,
                             wait_for)
+from harness.picture import check_shows_triangles
 from harness.report import ReportFile
 
 # Variables named EDITOR_ENV_<NAME> reach the editor, and only the editor, as <NAME>, set by
@@ -73,6 +74,9 @@ class EditorProcess(Closing):
     def running(self):
         return self.popen.poll() is None
 
+    def send_signal(self, signum):
+        self.popen.send_signal(signum)
+
     def wait(self, timeout):
         try:
             return self.popen.wait(timeout)
@@ -111,18 +115,18 @@ def start_editor(display, exe, stdout=subprocess.DEVNULL, command_prefix=(), lin
 class Editor(Closing):
     """The editor on a display as a test drives it: its window, real input, its reports (a
     ReportFile, or anything with last() and count(), such as a page's panel) and its process,
-    unless it runs elsewhere (a page). Each wait takes up to `step_timeout` s. With
-    `frames_by_reports`, or where the display cannot count frames, input is held until reports
-    show that a frame has polled it."""
+    unless it runs elsewhere (a page). `window` is its window where that is known already, else
+    find_window finds it. Each wait takes up to `step_timeout` s. With `frames_by_reports`, input
+    is held until reports show that a frame has polled it."""
 
     def __init__(self, display, process=None, reports=None, step_timeout=CONDITION_TIMEOUT,
-                 frames_by_reports=False):
+                 frames_by_reports=False, window=None):
         self.display = display
         self.process = process
         self.reports = reports
         self.step_timeout = step_timeout
         self.frames_by_reports = frames_by_reports
-        self.window = None
+        self.window = window
 
     def find_window(self, timeout=STARTUP_TIMEOUT):
         popen = self.process.popen if self.process else None
@@ -134,6 +138,12 @@ class Editor(Closing):
 
     def grab(self):
         return self.window.grab()
+
+    def wait_for_picture(self, triangles, what="the triangles on screen", sharp=True):
+        """Waits until the window shows just `triangles` (lists of corners) in white on black
+        (see check_shows_triangles)."""
+        return wait_for(lambda: check_shows_triangles(self.grab(), triangles, self.display.scale,
+                                                      sharp), self.step_timeout, what=what)
 
     def is_running(self):
         return self.process is None or self.process.running()
@@ -188,14 +198,13 @@ class Editor(Closing):
         wait_for(written, self.step_timeout, what=f"{count} more reports")
 
     def wait_frames(self):
-        """Waits HOLD_SECONDS and until the editor has drawn SEEN_FRAMES more frames, so has
-        polled the input sent before; else until two more reports (one begun after this call)."""
-        counter = None if self.frames_by_reports else self.window.frames()
-        if counter is None:
+        """Waits HOLD_SECONDS and until the editor has drawn SEEN_FRAMES more frames (with
+        frames_by_reports: written two more reports), so has polled the input sent before."""
+        if self.frames_by_reports:
             time.sleep(HOLD_SECONDS)
             self.wait_for_reports(2)
             return
-        with counter:
+        with self.window.frames() as counter:
             time.sleep(HOLD_SECONDS)
             counter.wait(SEEN_FRAMES, self.step_timeout)
 
@@ -211,14 +220,14 @@ class Editor(Closing):
         self.window.move_to(x, y)
 
     @contextlib.contextmanager
-    def holding_button(self, button=1):
-        """Holds a button down, seen by the editor, for the body of the with statement."""
-        self.display.button_down(button)
+    def holding_button(self):
+        """Holds the left button down, seen by the editor, for the body of the with statement."""
+        self.display.button_down()
         try:
             self.wait_frames()
             yield
         finally:
-            self.display.button_up(button)
+            self.display.button_up()
         self.wait_frames()
 
     def click(self, x, y):

@@ -194,7 +194,7 @@ class Release(unittest.TestCase):
         class Installed(OnWestonAtScale2):
             exe = "/usr/bin/triangle-editor"
         result = unittest.TextTestRunner(verbosity=2).run(
-            Installed("test_keypad_placement_drag_and_close"))
+            unittest.defaultTestLoader.loadTestsFromTestCase(Installed))
         self.assertTrue(result.wasSuccessful(), "the installed package under weston")
 
 if __name__ == "__main__":

@@ -10,19 +10,18 @@ const puppeteer = require("puppeteer-core");
 let browser = null;
 let page = null;
 let session = null;  // DevTools, for what Puppeteer does not offer
-const errors = [];  // what the page logged as an error, uncaught exceptions and failed loads
+const errors = [];  // since the last goto: the page's logged errors, its exceptions, failed loads
 
 async function launch({viewport, ...options}) {
   browser = await puppeteer.launch({
-    ...options, pipe: options.browser === "chrome",
-    defaultViewport: viewport || {width: 1400, height: 800},
+    ...options, pipe: options.browser === "chrome", defaultViewport: viewport,
     // The machine's browsers only: puppeteer-core never downloads one, and nothing is fetched
     // from the network on the browser's behalf.
     extraPrefsFirefox: {"network.captive-portal-service.enabled": false,
                         "app.update.enabled": false},
   });
   page = (await browser.pages())[0] || await browser.newPage();
-  await commands.viewport({viewport: viewport || {width: 1400, height: 800}});
+  await commands.viewport({viewport});  // Firefox's first page too
   page.on("console", (message) => {
     if (message.type() === "error" || message.type() === "assert") errors.push(message.text());
   });
@@ -34,7 +33,7 @@ async function launch({viewport, ...options}) {
 }
 
 const commands = {
-  goto: ({url}) => page.goto(url, {waitUntil: "load"}).then(() => null),
+  goto: async ({url}) => { errors.length = 0; await page.goto(url, {waitUntil: "load"}); },
   evaluate: ({expression}) => page.evaluate(expression),
   key: ({kind, key}) => page.keyboard[kind](key),
   move: ({x, y}) => page.mouse.move(x, y),

@@ -2,8 +2,9 @@
 """Runs a Windows program under Wine in a fresh prefix, removed afterwards, and exits with its
 status: every program the tests run under Wine goes through here (with PYTHONPATH=tests). The
 i686 loader may run through qemu's user emulation. --display keeps DISPLAY for the program (else
-it has none); --comspec makes PROBE the prefix's command processor; SECONDS limits the whole
-run, set-up included (124 past it, 137 if it had to be killed). The program has our stdin and
+it has none); --comspec makes PROBE the prefix's command processor; --prefix DIR keeps the prefix
+there, set up by the first run, for later runs with the same ARCH and PROBE; SECONDS limits the
+whole run, set-up included (124 past it, 137 if it had to be killed). The program has our stdin and
 stdout. SIGTERM, SIGINT, SIGHUP or the parent's death end every Wine process and the prefix."""
 import contextlib, ctypes, getopt, os, re, shutil, signal, subprocess, sys, tempfile, time
 
@@ -64,7 +65,7 @@ def windows_path(path):  # Wine names the Unix root Z:
     return "Z:" + os.path.realpath(path).replace("/", "\\")
 
 
-def set_up_and_run():
+def set_up():
     # reg makes the prefix and writes the settings, with no display so that Wine's first-start
     # windows never show; the program then starts on a fresh server with its own environment.
     with open(settings, "w") as file:
@@ -80,6 +81,12 @@ def set_up_and_run():
         shutil.copy(probe, os.path.join(prefix, "drive_c", "comspec-probe.exe"))
     if status := run_step(SERVER, "-w"):
         say(f"the Wine server did not finish after setting up the prefix (status {status})", status)
+    open(ready, "w").close()
+
+
+def set_up_and_run():
+    if not os.path.exists(ready):
+        set_up()
     if ("--display", "") in options and os.environ.get("DISPLAY"):
         env["DISPLAY"] = os.environ["DISPLAY"]
     # exit-relay.exe ends with its child's status: Wine's server SIGKILLs a process whose Unix
@@ -93,10 +100,11 @@ def set_up_and_run():
 signal.pthread_sigmask(signal.SIG_BLOCK, WAITED)
 ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG: a dead parent stops the run
 try:
-    options, (arch, limit, exe, *args) = getopt.getopt(sys.argv[1:], "", ["display", "comspec="])
+    options, (arch, limit, exe, *args) = getopt.getopt(sys.argv[1:], "",
+                                                       ["display", "comspec=", "prefix="])
 except (getopt.GetoptError, ValueError):
-    say("usage: run_under_wine.py [--display] [--comspec PROBE.exe] i686|x86_64 SECONDS "
-        "PROGRAM.exe [ARGS...]", 2)
+    say("usage: run_under_wine.py [--display] [--comspec PROBE.exe] [--prefix DIR] i686|x86_64 "
+        "SECONDS PROGRAM.exe [ARGS...]", 2)
 probe = dict(options).get("--comspec")
 if arch not in LOADERS:
     say(f"unknown architecture '{arch}' (i686, x86_64)", 2)
@@ -120,7 +128,8 @@ version = subprocess.run([loader, "--version"], capture_output=True, text=True, 
 if not (match := re.match(r"wine-(\d+)", version.stdout)) or int(match[1]) < 10:
     overrides += ";xinput1_1,xinput1_2,xinput1_3,xinput1_4,xinput9_1_0="
 scratch = tempfile.mkdtemp(prefix="run-under-wine-")
-prefix, settings = os.path.join(scratch, "prefix"), os.path.join(scratch, "settings.reg")
+prefix = dict(options).get("--prefix") or os.path.join(scratch, "prefix")
+settings, ready = os.path.join(scratch, "settings.reg"), os.path.join(prefix, "set-up")
 env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
 env.update(WINEPREFIX=prefix, WINEARCH=winearch, WINEDEBUG="-all", WINEDLLOVERRIDES=overrides)
 try:

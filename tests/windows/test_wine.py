@@ -4,6 +4,8 @@
 # (comspec-probe.exe beside the executable, as scripts/build-windows leaves it)
 import os
 import sys
+import tempfile
+import time
 import unittest
 
 from harness.case import EditorTestCase
@@ -42,30 +44,37 @@ class UnderWine(ScenarioSet, EditorTestCase):
         if len(self.clear_faults) < 5:  # the first few tell the fault
             self.clear_faults.append(f"{line!r} {what}")
 
+    @classmethod
+    def setUpClass(cls):
+        # One Wine prefix for all the scenarios: setting one up takes most of a run's time.
+        scratch = tempfile.TemporaryDirectory(prefix="wine-scenarios-")
+        cls.addClassCleanup(scratch.cleanup)
+        cls.prefix = os.path.join(scratch.name, "prefix")
+        cls.deadline = time.monotonic() + TIME_LIMIT - 30
+
     def start_scenario_editor(self):
         probe = os.path.join(os.path.dirname(self.exe), "comspec-probe.exe")
-        # The launcher stops the program before CTest would stop this test, so that it can still
-        # remove its Wine prefix.
+        # The launcher ends its run before CTest would end this test, so that it still stops Wine.
+        left = max(int(self.deadline - time.monotonic()), 1)
         launcher = [os.path.join(HERE, "run_under_wine.py"), "--display", "--comspec", probe,
-                    self.arch, str(int(TIME_LIMIT - 30))]
+                    "--prefix", self.prefix, self.arch, str(left)]
         # Every cls blocks the frame loop while the command processor runs, so a press is held
-        # until reports show that frames have passed; a fresh prefix alone takes 10 to 30 s
-        # natively and several times that emulated.
-        self.editor = self.start_editor_to_file(
+        # until reports show that frames have passed; setting up the prefix alone takes 10 to
+        # 30 s natively and several times that emulated.
+        editor = self.start_editor_to_file(
             command_prefix=launcher, step_timeout=TIME_LIMIT * 0.2, frames_by_reports=True,
-            find_timeout=TIME_LIMIT * 0.6)
-        return self.editor
+            find_timeout=left * 0.6)
+        self.addCleanup(self.check_run, editor)
+        return editor
 
-    def test_keypad_placement_drag_and_close(self):
-        try:
-            super().test_keypad_placement_drag_and_close()
-        except AssertionError:
-            if hasattr(self, "editor"):
-                print("stderr (end):", self.editor.stderr_text()[-2000:], sep="\n")
-            raise
+    def check_run(self, editor):
+        """After each scenario: what Wine and the launcher said, if anything, and whether every
+        report read came right after one clear."""
+        if text := editor.stderr_text():
+            print("stderr (end):", text[-2000:], sep="\n")
+        self.assertEqual(self.clear_faults, [], "a report not right after one clear")
 
     def check_after_close(self, editor):
-        self.assertEqual(self.clear_faults, [], "a report not right after one clear")
         self.assertEqual(self.lines_since_clear, 6, "the output ends with a whole report")
         # A crash after the last frame can leave status 0; Wine still says so on stderr.
         self.assertNotIn("Unhandled", editor.stderr_text())
