@@ -44,9 +44,11 @@ class EditorTestCase(unittest.TestCase):
         return self.start_editor(stdout=self.path(name), **kwargs)
 
 
-def main():
-    """Runs a test module's cases against the executable named by the first argument."""
-    if len(sys.argv) < 2:
-        sys.exit(f"usage: {sys.argv[0]} TRIANGLE_EDITOR [unittest arguments]")
-    EditorTestCase.exe = os.path.abspath(sys.argv[1])
-    unittest.main(argv=[sys.argv[0], *sys.argv[2:]], verbosity=2)
+def main(usage="TRIANGLE_EDITOR", take=None):
+    """Runs a test module's cases: take(*arguments) gets the leading arguments, a word of `usage`
+    each (by default the one is the executable under test), unittest the rest."""
+    count = len(usage.split()) + 1
+    if len(sys.argv) < count:
+        sys.exit(f"usage: {sys.argv[0]} {usage} [unittest arguments]")
+    (take or (lambda exe: setattr(EditorTestCase, "exe", os.path.abspath(exe))))(*sys.argv[1:count])
+    unittest.main(argv=[sys.argv[0], *sys.argv[count:]], verbosity=2)

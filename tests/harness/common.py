@@ -42,11 +42,9 @@ def wait_for(condition, timeout=CONDITION_TIMEOUT, what="condition"):
         time.sleep(POLL_SECONDS)
 
 
-def die_with_parent():
+def die_with_parent(signum=signal.SIGKILL):
     """preexec_fn for every child: a test killed by ctest's timeout leaves nothing running."""
-    libc = ctypes.CDLL(None, use_errno=True)
-    PR_SET_PDEATHSIG = 1
-    libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+    ctypes.CDLL(None).prctl(1, signum)  # PR_SET_PDEATHSIG
 
 
 def stop_process(process, group=False):

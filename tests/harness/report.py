@@ -11,6 +11,7 @@ TRIANGLE_COUNT = 5
 CENTRE = (WINDOW_WIDTH // 2, WINDOW_HEIGHT // 2)
 
 # One report: five triangle lines and the selection, each number in iostream's default format.
+REPORT_LINES = TRIANGLE_COUNT + 1
 NUMBER = r"-?(?:\d+(?:\.\d*)?|\.\d+)(?:e[-+]\d+)?"
 TRIANGLE_LINE = re.compile(
     r"nowRendered = ([0-4]) \| 0: x({n})y({n}) 1: x({n})y({n}) 2: x({n})y({n})".format(n=NUMBER)
@@ -47,7 +48,7 @@ def line_fits(n, line):
 
 
 def is_report(lines):
-    return len(lines) == 6 and all(line_fits(n, line) for n, line in enumerate(lines))
+    return len(lines) == REPORT_LINES and all(line_fits(n, line) for n, line in enumerate(lines))
 
 
 class ReportFile:
@@ -84,7 +85,7 @@ class ReportFile:
         if line_fits(len(self.block), line):
             self.resyncing = False
             self.block.append(line)
-            if len(self.block) == 6:
+            if len(self.block) == REPORT_LINES:
                 self.reports.append(self.block)
                 self.block = []
             return

@@ -6,18 +6,19 @@ tests ran; the Debian package's metadata; and that the packaged programs run.
 
 Usage: test_release.py SOURCE_DIR
 """
+import filecmp
 import os
 import re
 import shutil
 import struct
 import subprocess
-import sys
 import tempfile
 import unittest
 import zipfile
 
 from harness import glfw
 from harness.browser import BrowserDisplay, page_editor
+from harness.case import main
 from harness.editor import start_editor
 from harness.report import expected_report
 from harness.x11 import XServer
@@ -89,12 +90,8 @@ class Release(unittest.TestCase):
             f"triangle-editor-{self.version}-web.zip",
             f"triangle-editor_{self.version}_{self.deb_arch}.deb", "SHA256SUMS"]))
         self.assertEqual(sorted(os.listdir(self.second)), names)
-        differing = []
-        for name in names:
-            with open(os.path.join(self.first, name), "rb") as a, \
-                    open(os.path.join(self.second, name), "rb") as b:
-                if a.read() != b.read():
-                    differing.append(name)
+        differing = [name for name in names if not filecmp.cmp(
+            os.path.join(self.first, name), os.path.join(self.second, name), shallow=False)]
         self.assertEqual(differing, [], "artefacts that differ between the two releases")
         run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=self.first)
 
@@ -197,8 +194,11 @@ class Release(unittest.TestCase):
             unittest.defaultTestLoader.loadTestsFromTestCase(Installed))
         self.assertTrue(result.wasSuccessful(), "the installed package under weston")
 
+
+def take_source(source):
+    global SOURCE
+    SOURCE = os.path.abspath(source)
+
+
 if __name__ == "__main__":
-    if len(sys.argv) < 2:
-        sys.exit(f"usage: {sys.argv[0]} SOURCE_DIR [unittest arguments]")
-    SOURCE = os.path.abspath(sys.argv[1])
-    unittest.main(argv=[sys.argv[0], *sys.argv[2:]], verbosity=2)
+    main("SOURCE_DIR", take_source)

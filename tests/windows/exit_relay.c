@@ -1,16 +1,13 @@
-/* Starts the program named on its command line, with this process's standard handles, waits for
-   it and ends with its exit status. The Wine launcher runs every program through it: Wine's
-   server kills a process with SIGKILL when its Unix side is still there half a second after its
-   last thread ended, which a slow exit can make it (the GL driver's clean-up, emulated, on a
-   busy machine), and the status seen on the Unix side is then 137 whatever the program returned.
-   The server keeps the status the program did return; this parent, which loads no GL and exits
-   at once, reads it from there. */
+/* Starts the program named on its command line with this process's standard handles, waits for
+   it and ends with its exit status. Wine's server SIGKILLs a process whose Unix side outlives its
+   last thread by half a second (a slow exit: the GL driver's clean-up on a busy machine), which
+   shows as 137 on the Unix side whatever the program returned; the server still holds the real
+   status, and this parent, which loads no GL and exits at once, passes it on. */
 #include <stdio.h>
 
 #include "arguments.h"
 
 int main(void) {
-  /* The command line less this program's own name, as the child's command line. */
   static char command[32768];
   const char* arguments = argumentsAfterName();
   if (*arguments == '\0' || strlen(arguments) >= sizeof command) {

@@ -6,9 +6,9 @@ it has none); --comspec makes PROBE the prefix's command processor; --prefix DIR
 there, set up by the first run, for later runs with the same ARCH and PROBE; SECONDS limits the
 whole run, set-up included (124 past it, 137 if it had to be killed). The program has our stdin and
 stdout. SIGTERM, SIGINT, SIGHUP or the parent's death end every Wine process and the prefix."""
-import contextlib, ctypes, getopt, os, re, shutil, signal, subprocess, sys, tempfile, time
+import contextlib, getopt, os, re, shutil, signal, subprocess, sys, tempfile, time
 
-from harness.common import stop_process
+from harness.common import die_with_parent, stop_process
 
 LOADERS = {"i686": ("/usr/lib/wine/wine", "win32"), "x86_64": ("/usr/lib/wine/wine64", "win64")}
 SERVER = "/usr/lib/wine/wineserver"
@@ -89,8 +89,7 @@ def set_up_and_run():
         set_up()
     if ("--display", "") in options and os.environ.get("DISPLAY"):
         env["DISPLAY"] = os.environ["DISPLAY"]
-    # exit-relay.exe ends with its child's status: Wine's server SIGKILLs a process whose Unix
-    # side outlives its last thread by 0.5 s (a slow exit, emulated GL), which would give 137.
+    # Through exit-relay.exe, which passes on the program's own status (see exit_relay.c).
     status = run_step(loader, os.path.realpath(relay), windows_path(exe), *args)
     if status == 137 and time.monotonic() < deadline:
         say("the program was killed (SIGKILL) before its time limit")
@@ -98,7 +97,7 @@ def set_up_and_run():
 
 
 signal.pthread_sigmask(signal.SIG_BLOCK, WAITED)
-ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG: a dead parent stops the run
+die_with_parent(signal.SIGTERM)  # taken in run_step's wait, so the clean-up still runs
 try:
     options, (arch, limit, exe, *args) = getopt.getopt(sys.argv[1:], "",
                                                        ["display", "comspec=", "prefix="])
