@@ -2,6 +2,7 @@
 # canvas that draws five triangles a frame (one placed, four collapsed, as the editor then does),
 # in each engine. The two take turns in one browser, so that both meet the same machine.
 # Usage: PYTHONPATH=tests python3 bench/web_frame_rate.py build/web [ROUNDS [SECONDS [ENGINE...]]]
+# (PIXEL_RATIO=2 for a screen of 2 device pixels a CSS pixel).
 # (tests/web/install-driver first: it installs the browser driver library).
 import os
 import shutil
@@ -17,10 +18,13 @@ from harness.report import to_ndc
 BARE_PAGE = """<!doctype html>
 <html><head><meta charset="utf-8"><title>bare</title><link rel="icon" href="data:,"></head>
 <body style="margin: 16px; background: #ececec">
-<canvas id="canvas" width="640" height="480" style="display: block; background: #000"></canvas>
+<canvas id="canvas" style="display: block; width: 640px; height: 480px; background: #000"></canvas>
 <script>
   "use strict";
-  var gl = document.getElementById("canvas").getContext("webgl");
+  var canvas = document.getElementById("canvas");  // the screen's device pixels, as the editor's
+  canvas.width = 640 * devicePixelRatio, canvas.height = 480 * devicePixelRatio;
+  var gl = canvas.getContext("webgl");
+  gl.viewport(0, 0, canvas.width, canvas.height);
   var program = gl.createProgram();
   [[gl.VERTEX_SHADER, "attribute vec2 p; void main() { gl_Position = vec4(p, 0.0, 1.0); }"],
    [gl.FRAGMENT_SHADER, "void main() { gl_FragColor = vec4(1.0); }"]].forEach(function (s) {
@@ -59,8 +63,8 @@ def frame_rate(browser, seconds):
     return (frames1 - frames0) / (ms1 - ms0) * 1000
 
 
-def measure(folder, engine, rounds, seconds):
-    with BrowserDisplay(folder, engine) as browser:
+def measure(folder, engine, rounds, seconds, ratio):
+    with BrowserDisplay(folder, engine, viewport={"deviceScaleFactor": ratio}) as browser:
         ratios = []
         for n in range(rounds):
             browser.open()
@@ -73,7 +77,7 @@ def measure(folder, engine, rounds, seconds):
             ratios.append(page / bare)
             print(f"{engine} round {n + 1}: editor {page:.1f}, bare {bare:.1f} frames/s, "
                   f"ratio {page / bare:.3f}", flush=True)
-        print(f"{engine}: ratio editor/bare {summary(ratios, 3)}; load average {load()}",
+        print(f"{engine} at {ratio}: ratio editor/bare {summary(ratios, 3)}; load {load()}",
               flush=True)
 
 
@@ -87,7 +91,7 @@ def main():
             f.write(BARE_PAGE % [c for corner in placed for c in corner])
         print("machine:", machine(), flush=True)
         for engine in sys.argv[4:] or ENGINES:
-            measure(folder, engine, rounds, seconds)
+            measure(folder, engine, rounds, seconds, int(os.environ.get("PIXEL_RATIO", 1)))
 
 
 if __name__ == "__main__":

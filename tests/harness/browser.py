@@ -241,8 +241,8 @@ class BrowserDisplay(Display):
         self.device_scale = viewport.get("deviceScaleFactor", 1)
         try:
             if engine != "chromium":  # room for the browser's window at its pixel ratio
-                self.x_server = XServer(screen=f"{1440 * self.device_scale}x"
-                                               f"{900 * self.device_scale}x24")
+                self.x_server = XServer(screen=f"{round(1440 * self.device_scale)}x"
+                                               f"{round(900 * self.device_scale)}x24")
             self.browser = (WebKit(self.x_server, extra_args, self.device_scale)
                             if engine == "webkit" else
                             Puppeteer(engine, self.x_server, extra_args, viewport))
