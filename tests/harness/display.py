@@ -52,14 +52,6 @@ class Window(ABC):
         """The client area as a Picture, in physical pixels."""
 
     @abstractmethod
-    def size(self):
-        """The client area's (width, height) in window units."""
-
-    @abstractmethod
-    def title(self):
-        """The window's title."""
-
-    @abstractmethod
     def request_close(self):
         """Asks the window to close, as a window manager or compositor does."""
 
