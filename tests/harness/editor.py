@@ -189,11 +189,11 @@ class Editor(Closing):
 
     def wait_frames(self):
         """Waits HOLD_SECONDS and until the editor has drawn SEEN_FRAMES more frames, so has
-        polled the input sent before; else until two more reports (one begun after this call)."""
+        polled the input sent before; else until a report begun after that is complete."""
         counter = None if self.frames_by_reports else self.window.frames()
         if counter is None:
             time.sleep(HOLD_SECONDS)
-            self.wait_for_reports(2)
+            self.wait_for_reports(2 if self.reports.begun() else 1)
             return
         with counter:
             time.sleep(HOLD_SECONDS)
