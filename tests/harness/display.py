@@ -48,17 +48,10 @@ class Window(ABC):
         """The client area as a Picture, in physical pixels."""
 
     @abstractmethod
-    def size(self):
-        """The client area's (width, height) in window units."""
-
-    @abstractmethod
-    def title(self):
-        """The window's title."""
-
-    @abstractmethod
     def request_close(self):
         """Asks the window to close, as a window manager or compositor does."""
 
-    @abstractmethod
     def frames(self):
-        """A context manager counting the editor's frames from now on (.wait(n, timeout))."""
+        """A context manager counting the editor's frames from now on (.wait(n, timeout)), or
+        None where the display cannot see them."""
+        return None

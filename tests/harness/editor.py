@@ -198,13 +198,15 @@ class Editor(Closing):
         wait_for(written, self.step_timeout, what=f"{count} more reports")
 
     def wait_frames(self):
-        """Waits HOLD_SECONDS and until the editor has drawn SEEN_FRAMES more frames (with
-        frames_by_reports: written two more reports), so has polled the input sent before."""
-        if self.frames_by_reports:
+        """Waits HOLD_SECONDS and until the editor has drawn SEEN_FRAMES more frames, so has
+        polled the input sent before; where frames are not seen (frames_by_reports, or a window
+        that counts none), until a report begun after that is complete."""
+        counter = None if self.frames_by_reports else self.window.frames()
+        if counter is None:
             time.sleep(HOLD_SECONDS)
-            self.wait_for_reports(2)
+            self.wait_for_reports(2 if self.reports.begun() else 1)
             return
-        with self.window.frames() as counter:
+        with counter:
             time.sleep(HOLD_SECONDS)
             counter.wait(SEEN_FRAMES, self.step_timeout)
 

@@ -26,7 +26,7 @@ class Picture:
 
     @classmethod
     def from_bytes(cls, data):
-        """From an image file's contents: PNG (a browser's screenshot), PPM (grim's), ..."""
+        """From an image file's contents (PNG: a browser's screenshot)."""
         try:
             return cls(Image.open(io.BytesIO(data)))
         except OSError as error:
