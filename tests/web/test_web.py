@@ -10,7 +10,7 @@ import unittest
 
 from harness.browser import BrowserDisplay, page_editor
 from harness.case import EditorTestCase, main
-from harness.common import wait_for
+from harness.common import STARTUP_TIMEOUT, wait_for
 from harness.report import (CENTRE, TRIANGLE_LINE, WINDOW_HEIGHT, WINDOW_TITLE, WINDOW_WIDTH,
                             expected_report, is_report)
 from harness.scenarios import BAND_CORNER, CORNERS, ScenarioSet, place_a_triangle
@@ -272,8 +272,8 @@ class ChromiumApp(WebCase):
         self.replace_in("sw.js", "triangle-editor-", "triangle-editor-next-")
         self.display.serve()
         self.display.open()
-        wait_for(lambda: self.display.evaluate("document.querySelector('meta[name=build]')"),
-                 what="the new build")
+        new_build = "document.querySelector('meta[name=build]') !== null"
+        wait_for(lambda: self.display.evaluate(new_build), STARTUP_TIMEOUT, what="the new build")
         self.start_page()
         self.assertRegex(" ".join(self.display.evaluate("caches.keys()")),
                          "^triangle-editor-next-[0-9a-f]+$")
