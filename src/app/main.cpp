@@ -73,7 +73,7 @@ int main(int /*argc*/, char** /*argv*/) {
   // A screen with several device pixels per CSS pixel shows a 640 x 480 canvas stretched, and
   // blurred. In Emscripten's HiDPI mode (3.1.51 on; older ones ignore the hint) the canvas gets
   // a backing store of as many device pixels while the window, and so the cursor mapping, stays
-  // 640 x 480. Nothing else sets the viewport for that store, so the page does, at start-up
+  // 640 x 480. Nothing else sets the viewport for that store, so the program does, at start-up
   // and whenever the store changes (zooming, another screen).
   glfwWindowHint(SCALE_TO_MONITOR_HINT, GLFW_TRUE);
 #endif
