@@ -6,7 +6,8 @@ import statistics
 def summary(values, digits=1):
     """Median, min-max and interquartile range of the values, as one phrase."""
     values = sorted(values)
-    q1, _, q3 = statistics.quantiles(values, n=4) if len(values) > 1 else values * 3
+    quartiles = statistics.quantiles(values, n=4, method="inclusive") if values[1:] else values * 3
+    q1, q3 = quartiles[0], quartiles[2]
     return "median {1:.{0}f}, min-max {2:.{0}f}-{3:.{0}f}, IQR {4:.{0}f}-{5:.{0}f}".format(
         digits, statistics.median(values), values[0], values[-1], q1, q3)
 

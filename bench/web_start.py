@@ -26,6 +26,15 @@ FIRST_REPORT = """addEventListener("DOMContentLoaded", () => {
 PAGE_FILES = ("index.html", "triangle-editor.js", "triangle-editor.wasm")
 
 
+def forget(display):
+    """Drops what the constructor's visit left (cache, worker, its caches) and keeps the browser's
+    cache out of later loads: each load then comes from the server or from the worker."""
+    display.browser.cdp("Network.enable")
+    display.browser.cdp("Network.setCacheDisabled", cacheDisabled=True)
+    display.browser.cdp("Storage.clearDataForOrigin", origin=display.url.rstrip("/"),
+                        storageTypes="all")
+
+
 def first_report(display):
     display.open()
     return wait_for(lambda: display.evaluate("window.firstReport"), STARTUP_TIMEOUT,
@@ -37,6 +46,7 @@ def measure(folder, rounds):
     for n in range(rounds):
         with BrowserDisplay(folder) as display:
             display.browser.call(do="onNewDocument", script=FIRST_REPORT)
+            forget(display)
             cold.append(first_report(display))
             if os.path.exists(os.path.join(folder, "sw.js")):  # a page that starts offline
                 wait_for(lambda: display.evaluate("Boolean(navigator.serviceWorker.controller)"),
@@ -44,7 +54,7 @@ def measure(folder, rounds):
                 warm.append(first_report(display))
         with BrowserDisplay(folder) as display:
             display.browser.call(do="onNewDocument", script=FIRST_REPORT)
-            display.browser.cdp("Network.enable")
+            forget(display)
             display.browser.cdp("Network.emulateNetworkConditions", **FAST_3G)
             slow.append(first_report(display))
         print(f"round {n + 1}: cold {cold[-1]:.0f} ms, fast 3G {slow[-1]:.0f} ms"
