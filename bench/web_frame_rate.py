@@ -23,7 +23,8 @@ BARE_PAGE = """<!doctype html>
   "use strict";
   var canvas = document.getElementById("canvas");  // the screen's device pixels, as the editor's
   canvas.width = 640 * devicePixelRatio, canvas.height = 480 * devicePixelRatio;
-  var gl = canvas.getContext("webgl");
+  // The editor's context: no alpha, no antialiasing (its GLFW asks for no samples), a stencil.
+  var gl = canvas.getContext("webgl", {alpha: false, antialias: false, stencil: true});
   gl.viewport(0, 0, canvas.width, canvas.height);
   var program = gl.createProgram();
   [[gl.VERTEX_SHADER, "attribute vec2 p; void main() { gl_Position = vec4(p, 0.0, 1.0); }"],
