@@ -67,8 +67,7 @@ class Puppeteer:
 
     def __init__(self, engine, x_server, extra_args=(), viewport=None):
         if not os.path.isdir(os.path.join(DRIVER_MODULES, "puppeteer-core")):
-            raise HarnessError(f"no puppeteer-core in {DRIVER_MODULES}: tests/web/install-driver "
-                               "installs it")
+            raise HarnessError(f"no puppeteer-core in {DRIVER_MODULES} (tests/web/install-driver)")
         env = x_server.environment() if x_server else dict(os.environ)
         self.process = subprocess.Popen(
             ["node", PAGE_DRIVER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
