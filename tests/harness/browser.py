@@ -1,8 +1,7 @@
 # The browser display: the editor's page (build/web), served on 127.0.0.1 by a thread of this
-# process, in one of three engines with trusted input: headless Chromium, and Firefox and
-# WebKitGTK's MiniBrowser on a private Xvfb (neither has WebGL without a display). puppeteer-core
-# drives Chromium and Firefox through a small Node process (tests/web/page_driver.js), Selenium
-# drives WebKit through WebKitWebDriver. Pictures come from the page, the report from its panel.
+# process, in headless Chromium, or Firefox or WebKitGTK's MiniBrowser on a private Xvfb (neither
+# has WebGL without one), with trusted input: puppeteer-core in a Node process drives Chromium and
+# Firefox (tests/web/page_driver.js), Selenium and WebKitWebDriver drive WebKit.
 import base64
 import contextlib
 import functools
@@ -68,8 +67,7 @@ class Puppeteer:
 
     def __init__(self, engine, x_server, extra_args=(), viewport=None):
         if not os.path.isdir(os.path.join(DRIVER_MODULES, "puppeteer-core")):
-            raise HarnessError(f"no puppeteer-core in {DRIVER_MODULES}: tests/web/install-driver "
-                               "installs it")
+            raise HarnessError(f"no puppeteer-core in {DRIVER_MODULES} (tests/web/install-driver)")
         env = x_server.environment() if x_server else dict(os.environ)
         self.process = subprocess.Popen(
             ["node", PAGE_DRIVER], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -158,11 +156,11 @@ class WebKit:
     KEYS = {f"KP_{d}": getattr(Keys, f"NUMPAD{d}") for d in range(10)}
 
     def __init__(self, x_server, extra_args=(), scale=1):
-        self.x_server, self.scale = x_server, scale  # GTK's scale: device pixels a CSS pixel
+        self.x_server = x_server
         port = free_port()
         self.process = subprocess.Popen(
             ["WebKitWebDriver", f"--port={port}", "--host=127.0.0.1"],
-            env=dict(x_server.environment(), GDK_SCALE=str(scale)),
+            env=dict(x_server.environment(), GDK_SCALE=str(scale)),  # device px a CSS px
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             preexec_fn=die_with_parent, start_new_session=True)
         self.driver = None
@@ -208,10 +206,9 @@ class WebKit:
         # WebKit's WebDriver screenshots miss most of a WebGL canvas; the X server has what a
         # person sees. The browser's bars are above the page, whose top left is then at the
         # window's position plus the height and width of what is not the page.
-        left, top = self.evaluate(
-            "[screenX + outerWidth - innerWidth, screenY + outerHeight - innerHeight]")
-        return self.x_server.grab(*(round(n * self.scale) for n in (left + x, top + y, width,
-                                                                    height)))
+        left, top, ratio = self.evaluate("[screenX + outerWidth - innerWidth, "
+                                         "screenY + outerHeight - innerHeight, devicePixelRatio]")
+        return self.x_server.grab(*(round(n * ratio) for n in (left + x, top + y, width, height)))
 
     def errors(self):
         return self.evaluate("window.pageErrors || []")
@@ -264,8 +261,7 @@ class BrowserDisplay(Display):
         self.server.server_close()
 
     def set_viewport(self, viewport):
-        """A new viewport for the page (see above), as when a phone is turned or a window moves
-        to another screen."""
+        """A new viewport (see above), as when a phone is turned or a window changes screens."""
         self.browser.set_viewport(viewport)
         self.device_scale = viewport.get("deviceScaleFactor", 1)
         self.evaluate("new Promise((laidOut) => requestAnimationFrame(() => "
@@ -363,8 +359,7 @@ class FrameCounter(Closing):
     """The page's animation frames from now on, at each of which the program draws one."""
 
     def __init__(self, display):
-        self.display = display
-        self.start = display.evaluate("harness.frames")
+        self.display, self.start = display, display.evaluate("harness.frames")
 
     def wait(self, frames, timeout=CONDITION_TIMEOUT):
         wait_for(lambda: self.display.evaluate("harness.frames") >= self.start + frames,

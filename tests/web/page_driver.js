@@ -14,14 +14,14 @@ const errors = [];  // since the last goto: the page's logged errors, its except
 
 async function launch({viewport, ...options}) {
   browser = await puppeteer.launch({
-    ...options, pipe: options.browser === "chrome", defaultViewport: viewport,
+    ...options, pipe: options.browser === "chrome",
     // The machine's browsers only: puppeteer-core never downloads one, and nothing is fetched
     // from the network on the browser's behalf.
     extraPrefsFirefox: {"network.captive-portal-service.enabled": false,
                         "app.update.enabled": false},
   });
   page = (await browser.pages())[0] || await browser.newPage();
-  await commands.viewport({viewport});  // Firefox's first page too
+  await commands.viewport({viewport});
   page.on("console", (message) => {
     if (message.type() === "error" || message.type() === "assert") errors.push(message.text());
   });
