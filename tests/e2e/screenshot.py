@@ -25,8 +25,7 @@ def main():
         # Park the cursor outside so that it plays no part in the picture.
         editor.move_to(1000, 700)
         editor.wait_for_picture(list(TRIANGLES.values()), what="both triangles on screen")
-        os.makedirs(os.path.dirname(os.path.abspath(target)), exist_ok=True)
-        editor.grab().image.save(target, "PNG", optimize=True)  # the same still picture
+        editor.window.grab().image.save(target, "PNG", optimize=True)  # the same still picture
         if editor.close_and_wait() != 0:
             sys.exit("the editor did not exit cleanly")
     check_sanitizer_reports()

@@ -42,16 +42,14 @@ class InputStorm(EditorTestCase):
 
         def toggle(item, held, down, up):
             """Releases an item held down; otherwise presses it, and mostly releases it soon."""
-            if item in held:
-                up(item)
-                held.discard(item)
-                return
-            down(item)
-            held.add(item)
-            if rng.random() < 0.7:
+            if item not in held:
+                down(item)
+                held.add(item)
+                if rng.random() >= 0.7:
+                    return
                 time.sleep(short())
-                up(item)
-                held.discard(item)
+            up(item)
+            held.discard(item)
 
         actions = 0
         end = time.monotonic() + STORM_SECONDS
@@ -65,8 +63,7 @@ class InputStorm(EditorTestCase):
                     toggle(rng.choice(BUTTONS), buttons_down, server.button_down,
                            server.button_up)
                 elif roll < 0.75:  # the cursor: inside, far outside, or dragged across
-                    where = anywhere_inside() if rng.random() < 0.7 else far_outside()
-                    window.move_to(*where)
+                    window.move_to(*(anywhere_inside() if rng.random() < 0.7 else far_outside()))
                 elif roll < 0.8:  # a resize, smaller or larger than the creation size
                     window.configure(width=rng.randrange(1, 1400), height=rng.randrange(1, 1100))
                 elif roll < 0.85:  # a burst of motion with no pause at all
@@ -89,7 +86,6 @@ class InputStorm(EditorTestCase):
         selections = {report[-1] for report in reports}
         print(f"{len(reports)} reports; selections seen: {sorted(selections)}", flush=True)
         self.assertGreater(len(reports), 100)
-        self.assertTrue(selections <= {"-1", "0", "1", "2", "3", "4"})
         # The storm did reach the editor: some triangle was selected at some point.
         self.assertTrue(selections - {"-1"}, "no selection ever showed in the report")
 

@@ -1,23 +1,40 @@
-# Standard output that cannot take the report: a reader that stops after one report, a closed
-# descriptor and a full device. The editor must keep its window working and exit cleanly.
+# On a real terminal (a tmux pane) each report replaces the last; a stdout that cannot take them
+# (a reader gone after one report, closed, a full device) costs only the text, not the window.
 import os
 import subprocess
 
 from harness.case import EditorTestCase, main
-from harness.common import stop_process
+from harness.common import HarnessError, stop_process, wait_for
+from harness.editor import Terminal
 from harness.report import expected_report
 from harness.scenarios import place
 
 TRIANGLE = [(100, 90), (540, 150), (300, 400)]
 
 
-class UnusualStdout(EditorTestCase):
+class Stdout(EditorTestCase):
     def place_and_close(self, editor):
         """Places a triangle, checks it is drawn and closes the window; returns the exit status."""
         place(editor, 0, TRIANGLE)
         editor.wait_for_picture([TRIANGLE], what="the placed triangle")
         self.assertTrue(editor.is_running())
         return editor.close_and_wait()
+
+    def test_a_terminal_shows_one_report_at_the_top(self):
+        # A socket of its own in the test's directory, so that nothing is left behind.
+        terminal = Terminal(self.path("tmux"), columns=120, rows=30)
+        self.addCleanup(terminal.close)
+        with open(terminal.tty, "wb") as tty:
+            editor = self.start_editor(stdout=tty)
+        self.assertEqual(self.place_and_close(editor), 0)
+        expected = expected_report({0: TRIANGLE})
+
+        def one_report_on_screen():  # and nothing scrolled away above it
+            screen, history = terminal.screen(), terminal.history_size()
+            if screen[:6] != expected or any(line.strip() for line in screen[6:]) or history:
+                raise HarnessError(f"screen {screen}, {history} lines of history")
+            return True
+        wait_for(one_report_on_screen, what="exactly one report on the terminal")
 
     def test_piped_into_head(self):
         read_end, write_end = os.pipe()

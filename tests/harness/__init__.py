@@ -1,1 +1,0 @@
-# The end-to-end harness; README.md says what each module does.

@@ -10,8 +10,8 @@ from harness.x11 import XServer
 
 
 class EditorTestCase(unittest.TestCase):
-    """Each test gets its own display (display_factory: an Xvfb unless a subclass says; any
-    context manager that gives the display, which it closes at the end of the test)."""
+    """Each test gets its own display from display_factory (an Xvfb unless a subclass says), a
+    context manager closed at the end of the test."""
 
     exe = None  # the executable under test, from the command line
 
@@ -22,9 +22,7 @@ class EditorTestCase(unittest.TestCase):
         # Registered first, so run last: after every editor of the test has been stopped.
         self.addCleanup(check_sanitizer_reports)
         self.display = self.enterContext(self.display_factory())
-        work = tempfile.TemporaryDirectory(prefix="triangle-e2e-")
-        self.addCleanup(work.cleanup)
-        self.work_dir = work.name
+        self.work_dir = self.enterContext(tempfile.TemporaryDirectory(prefix="triangle-e2e-"))
 
     def path(self, name):
         return os.path.join(self.work_dir, name)
@@ -40,8 +38,8 @@ class EditorTestCase(unittest.TestCase):
         editor.find_window(find_timeout)
         return editor
 
-    def start_editor_to_file(self, name="stdout.txt", **kwargs):
-        return self.start_editor(stdout=self.path(name), **kwargs)
+    def start_editor_to_file(self, **kwargs):
+        return self.start_editor(stdout=self.path("stdout.txt"), **kwargs)
 
 
 def main(usage="TRIANGLE_EDITOR", take=None):

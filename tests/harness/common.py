@@ -1,4 +1,5 @@
 # Waiting on conditions, the harness's errors, and stopping the processes a test started.
+import contextlib
 import ctypes
 import os
 import signal
@@ -12,7 +13,6 @@ SEEN_FRAMES = 3
 # Generous: the machine has two cores and ctest may run several of these tests at once.
 STARTUP_TIMEOUT = 30.0
 CONDITION_TIMEOUT = 20.0
-# The pause between two looks at a condition.
 POLL_SECONDS = 0.02
 
 
@@ -48,30 +48,25 @@ def die_with_parent(signum=signal.SIGKILL):
 
 
 def stop_process(process, group=False):
-    """Ends a child if it still runs: SIGCONT (a measurement may have stopped it) and SIGTERM,
-    then SIGKILL 5 s later. With `group`, the child leads a process group (start_new_session),
-    all of which is ended, since what it started may outlive it."""
+    """Ends a child if it still runs: SIGCONT (a measurement may have stopped it), SIGTERM and
+    SIGKILL 5 s later; with `group`, the whole group it leads (start_new_session)."""
     if process is None:
         return
 
     def send(signum):
-        try:
+        with contextlib.suppress(ProcessLookupError):
             if group:
                 os.killpg(process.pid, signum)
             elif process.poll() is None:
                 process.send_signal(signum)
-        except ProcessLookupError:
-            pass
 
     def gone():
         if process.poll() is None:
             return False
-        try:
+        with contextlib.suppress(ProcessLookupError):
             if group:
                 os.killpg(process.pid, 0)
                 return False
-        except ProcessLookupError:
-            pass
         return True
 
     if gone():
@@ -86,7 +81,7 @@ def stop_process(process, group=False):
 
 
 class Closing:
-    """Usable in a with statement that closes it at the end."""
+    """Closed at the end of a with statement."""
 
     def __enter__(self):
         return self

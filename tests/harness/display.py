@@ -31,9 +31,6 @@ class Display(Closing, ABC):
     def button_up(self, button=1):
         """Releases a mouse button."""
 
-    @abstractmethod
-    def close(self):
-        """Stops everything the display started."""
 
 
 class Window(ABC):
@@ -52,6 +49,6 @@ class Window(ABC):
         """Asks the window to close, as a window manager or compositor does."""
 
     def frames(self):
-        """A context manager counting the editor's frames from now on (.wait(n, timeout)), or
-        None where the display cannot see them."""
+        """A context manager counting the editor's frames from now on (.wait(n, timeout)); None
+        where the display cannot see them."""
         return None

@@ -14,9 +14,8 @@ from harness.common import (HOLD_SECONDS, SEEN_FRAMES, STARTUP_TIMEOUT, CONDITIO
 from harness.picture import check_shows_triangles
 from harness.report import ReportFile
 
-# Variables named EDITOR_ENV_<NAME> reach the editor, and only the editor, as <NAME>, set by
-# env(1) right before the executable: the sanitized build's options and preloaded libraries,
-# which must not reach python, Xvfb, tmux or a shell that starts the editor.
+# EDITOR_ENV_<NAME> reaches the editor alone, as <NAME> set by env(1) right before it: the
+# sanitized build's options and preloads, which must not reach python, Xvfb, tmux or a shell.
 EDITOR_ENV_PREFIX = "EDITOR_ENV_"
 SANITIZER_OPTIONS = ("ASAN_OPTIONS", "UBSAN_OPTIONS")
 
@@ -45,8 +44,7 @@ def editor_command(exe):
 
 
 def check_sanitizer_reports():
-    """Raises, once per report, if an editor run so far reported a fault: a sanitizer writes
-    its log only when it has something to report."""
+    """Raises if an editor run so far left a sanitizer report (written only for a fault)."""
     found = []
     for name in sorted(os.listdir(_sanitizer_log_dir)) if _sanitizer_log_dir else ():
         path = os.path.join(_sanitizer_log_dir, name)
@@ -97,12 +95,12 @@ class EditorProcess(Closing):
 def start_editor(display, exe, stdout=subprocess.DEVNULL, command_prefix=(), line_filter=None,
                  **options):
     """Starts the editor on a display behind `command_prefix` (a shell, the Wine launcher), its
-    stdout to a path, whose reports the Editor then reads (through `line_filter`, see
-    ReportFile), or to anything Popen accepts. The window is still to be found."""
+    stdout to a path whose reports the Editor reads (through `line_filter`, see ReportFile), or
+    to anything Popen takes. The window is still to be found."""
     reports = None
     if isinstance(stdout, str):
-        reports = ReportFile(stdout, line_filter)
         stdout = open(stdout, "wb")
+        reports = ReportFile(stdout.name, line_filter)
     try:
         process = EditorProcess([*command_prefix, *editor_command(exe)], display.environment(),
                                 stdout)
@@ -113,20 +111,15 @@ def start_editor(display, exe, stdout=subprocess.DEVNULL, command_prefix=(), lin
 
 
 class Editor(Closing):
-    """The editor on a display as a test drives it: its window, real input, its reports (a
-    ReportFile, or anything with last() and count(), such as a page's panel) and its process,
-    unless it runs elsewhere (a page). `window` is its window where that is known already, else
-    find_window finds it. Each wait takes up to `step_timeout` s. With `frames_by_reports`, input
-    is held until reports show that a frame has polled it."""
+    """The editor on a display as a test drives it: its window (`window`, or find_window), real
+    input, its reports (a ReportFile, or anything with last() and count(): a page's panel) and
+    its process, unless it runs in a page. Each wait takes up to `step_timeout` s; with
+    `frames_by_reports`, input is held until reports show that a frame has polled it."""
 
     def __init__(self, display, process=None, reports=None, step_timeout=CONDITION_TIMEOUT,
                  frames_by_reports=False, window=None):
-        self.display = display
-        self.process = process
-        self.reports = reports
-        self.step_timeout = step_timeout
-        self.frames_by_reports = frames_by_reports
-        self.window = window
+        self.display, self.process, self.reports, self.window = display, process, reports, window
+        self.step_timeout, self.frames_by_reports = step_timeout, frames_by_reports
 
     def find_window(self, timeout=STARTUP_TIMEOUT):
         popen = self.process.popen if self.process else None
@@ -136,14 +129,11 @@ class Editor(Closing):
             raise EditorExited(f"{exited}; stderr: {self.stderr_text()}") from None
         return self.window
 
-    def grab(self):
-        return self.window.grab()
-
     def wait_for_picture(self, triangles, what="the triangles on screen", sharp=True):
-        """Waits until the window shows just `triangles` (lists of corners) in white on black
-        (see check_shows_triangles)."""
-        return wait_for(lambda: check_shows_triangles(self.grab(), triangles, self.display.scale,
-                                                      sharp), self.step_timeout, what=what)
+        """Waits until the window shows just `triangles`, white on black (check_shows_triangles)."""
+        return wait_for(lambda: check_shows_triangles(self.window.grab(), triangles,
+                                                      self.display.scale, sharp),
+                        self.step_timeout, what=what)
 
     def is_running(self):
         return self.process is None or self.process.running()
@@ -161,7 +151,7 @@ class Editor(Closing):
         return self.process.stderr_text() if self.process else ""
 
     def close(self):
-        if self.reports is not None and hasattr(self.reports, "close"):
+        if hasattr(self.reports, "close"):  # a page's panel has nothing to close
             self.reports.close()
         if self.process is not None:
             self.process.close()
@@ -172,22 +162,22 @@ class Editor(Closing):
     def report_count(self):
         return self.reports.count()
 
-    def wait_for_report(self, expected, what="the expected report"):
+    def wait_for_last_report(self, fits, what):
+        """Waits until the newest complete report fits (fits(report), report possibly None)."""
         def matches():
             self.check_running()
             report = self.last_report()
-            if report != expected:
-                raise HarnessError(f"last report {report}, wanted {expected}")
+            if not fits(report):
+                raise HarnessError(f"last report {report}")
             return True
         return wait_for(matches, self.step_timeout, what=what)
 
+    def wait_for_report(self, expected, what="the expected report"):
+        return self.wait_for_last_report(lambda report: report == expected, f"{what}: {expected}")
+
     def wait_for_selection(self, index):
-        def selected():
-            report = self.last_report()
-            if report is None or report[-1] != str(index):
-                raise HarnessError(f"last report {report}")
-            return True
-        wait_for(selected, self.step_timeout, what=f"selection {index} in the report")
+        self.wait_for_last_report(lambda report: report and report[-1] == str(index),
+                                  f"selection {index} in the report")
 
     def wait_for_reports(self, count):
         target = self.report_count() + count

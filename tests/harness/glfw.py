@@ -1,5 +1,4 @@
-# What the GLFW that the dynamic loader gives the editor was built with: the one question the
-# tests ask about it, whether it runs programs as native Wayland clients.
+# What the GLFW that the editor loads was built with: whether it has Wayland.
 import ctypes
 
 

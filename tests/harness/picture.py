@@ -32,10 +32,6 @@ class Picture:
         except OSError as error:
             raise HarnessError(f"not a picture ({error}): {bytes(data[:20])!r}") from None
 
-    def white_points(self, is_white=WHITE.__eq__):
-        w = self.width
-        return [(i % w, i // w) for i, p in enumerate(self.pixels) if is_white(p)]
-
 
 def area2(triangle):
     """Twice the signed area of a triangle."""
@@ -64,10 +60,9 @@ EDGE_SLACK = 1.5
 
 
 def check_shows_triangles(picture, triangles, scale=1, sharp=True):
-    """Raises unless the picture is black and white only, white at every pixel whose centre lies
-    well inside a triangle and black at every pixel well outside all of them. The triangles are
-    in window units; the picture has `scale` physical pixels per unit. Unless `sharp` (a picture
-    that the browser scaled), edges may be grey and a pixel counts as white by its brightness."""
+    """Raises unless the picture is white at every pixel whose centre lies well inside one of the
+    `triangles` (window units, `scale` physical pixels each) and black well outside all, and if
+    `sharp` only black and white; else (scaled by a browser) a pixel is white by its brightness."""
     is_white = WHITE.__eq__ if sharp else lambda p: (p & 0xFF) >= 0x80
     colours = set(picture.pixels)
     if sharp and not colours <= {WHITE, BLACK}:
@@ -84,7 +79,7 @@ def check_shows_triangles(picture, triangles, scale=1, sharp=True):
                 if (inside_by(x + 0.5, y + 0.5, found) > EDGE_SLACK
                         and not is_white(picture.pixels[y * picture.width + x])):
                     raise HarnessError(f"({x}, {y}) inside {triangle} is not white")
-    for x, y in picture.white_points(is_white):
+    for y, x in (divmod(i, picture.width) for i, p in enumerate(picture.pixels) if is_white(p)):
         if not any(inside_by(x + 0.5, y + 0.5, found) > -EDGE_SLACK for found in shape_edges):
             raise HarnessError(f"white pixel at {(x, y)} outside every triangle {triangles}")
     return True

@@ -14,18 +14,13 @@ CENTRE = (WINDOW_WIDTH // 2, WINDOW_HEIGHT // 2)
 REPORT_LINES = TRIANGLE_COUNT + 1
 NUMBER = r"-?(?:\d+(?:\.\d*)?|\.\d+)(?:e[-+]\d+)?"
 TRIANGLE_LINE = re.compile(
-    r"nowRendered = ([0-4]) \| 0: x({n})y({n}) 1: x({n})y({n}) 2: x({n})y({n})".format(n=NUMBER)
-)
+    r"nowRendered = ([0-4]) \| 0: x({n})y({n}) 1: x({n})y({n}) 2: x({n})y({n})".format(n=NUMBER))
 SELECTION_LINE = re.compile(r"-1|[0-4]")
-
-
-def float32(value):
-    return struct.unpack("f", struct.pack("f", value))[0]
 
 
 def to_ndc(x, y):
     """Window position to the coordinates the editor stores, narrowed to float as it does."""
-    return (float32(x / CENTRE[0] - 1.0), float32(1.0 - y / CENTRE[1]))
+    return struct.unpack("2f", struct.pack("2f", x / CENTRE[0] - 1.0, 1.0 - y / CENTRE[1]))
 
 
 def expected_report(placed, selection=-1):
@@ -52,15 +47,13 @@ def is_report(lines):
 
 
 class ReportFile:
-    """Reads the editor's output file line by line while the editor writes it: the reports in
-    it (last(), count()) and the lines that fit no report. `line_filter`, where a platform adds
-    lines of its own, takes each line (without its "\\n") and returns it as the report has it, or
-    None to pass it over. After the editor has ended, finish() reads the rest."""
+    """Reads the editor's output file while the editor writes it: its reports (last(), count())
+    and the lines that fit no report. `line_filter` takes each line (without "\\n") and returns it
+    as the report has it, or None for a platform's own line; finish() reads the rest at the end."""
 
     def __init__(self, path, line_filter=None):
-        self.path = path
+        self.file = open(path, "rb")
         self.line_filter = line_filter or (lambda line: line)
-        self.file = None
         self.pending = b""
         self.lines_read = 0
         self.block = []          # the report being read
@@ -69,8 +62,6 @@ class ReportFile:
         self.problems = []       # (line number, the lines that do not make a report)
 
     def poll(self):
-        if self.file is None:
-            self.file = open(self.path, "rb")
         if self.file.closed:  # finished
             return
         self.pending += self.file.read()
@@ -123,5 +114,4 @@ class ReportFile:
         return self.reports, self.problems
 
     def close(self):
-        if self.file is not None:
-            self.file.close()
+        self.file.close()

@@ -23,33 +23,25 @@ def place(editor, index, corners):
 
 def place_a_triangle(editor):
     """From a fresh start: digit key 3 selects triangle 2, whose unfixed corners follow the
-    cursor, and three clicks place it at CORNERS."""
+    cursor (all three at first), and three clicks place it at CORNERS."""
     editor.wait_for_report(expected_report({}), what="the first report")
     editor.move_to(*CORNERS[0])
     editor.tap_key("3")
-    editor.wait_for_report(expected_report({2: [CORNERS[0]] * 3}, 2),
-                           what="key 3 selecting, every corner at the cursor")
-
     for fixed, corner in enumerate(CORNERS):
-        editor.move_to(*corner)
-        following = CORNERS[:fixed] + [corner] * (3 - fixed)
-        editor.wait_for_report(expected_report({2: following}, 2),
-                               what=f"corners {fixed} to 2 following the cursor")
         if fixed == 2:
             # Two corners fixed: the third follows the cursor, so a rubber band shows.
             editor.move_to(*BAND_CORNER)
             band = CORNERS[:2] + [BAND_CORNER]
             editor.wait_for_picture([band], what="the rubber band")
             editor.wait_for_report(expected_report({2: band}, 2), what="the rubber band")
-            editor.move_to(*corner)
-            editor.wait_for_report(expected_report({2: CORNERS}, 2))
+        editor.move_to(*corner)
+        following = CORNERS[:fixed] + [corner] * (3 - fixed)
+        editor.wait_for_report(expected_report({2: following}, 2),
+                               what=f"corners {fixed} to 2 following the cursor")
         editor.click(*corner)
 
-    # The frame after the third click releases the selection; the placement stays.
-    editor.wait_for_report(expected_report({2: CORNERS}), what="the placed triangle")
-    editor.wait_for_picture([CORNERS], what="the placed triangle")
-
-    # Placed means fixed: moving the cursor afterwards changes nothing.
+    # The third click releases the selection, and placed means fixed: moving the cursor
+    # afterwards changes nothing.
     editor.move_to(*AWAY)
     editor.wait_frames()
     editor.wait_for_picture([CORNERS], what="the triangle staying put")
@@ -92,8 +84,7 @@ class ScenarioSet:
             for point in DRAGGED_THROUGH:
                 editor.move_to(*point)
                 editor.wait_frames()
-            # Still held at the end of the drag: only the first corner is fixed; the other two
-            # are at the cursor.
+            # Still held at the end of the drag: only the first corner is fixed.
             end = DRAGGED_THROUGH[-1]
             editor.wait_for_report(expected_report({4: [HELD_AT, end, end]}, 4),
                                    what="one corner fixed during the drag")
@@ -105,8 +96,7 @@ class ScenarioSet:
         editor.wait_for_picture([AFTER_DRAG], what="the triangle placed after the drag")
 
     def test_closing_gives_0_and_only_reports(self):
-        # Closed after a placement: exit 0, and the output nothing but reports, from the empty
-        # start to the placed triangle.
+        # The output is nothing but reports, from the empty start to the placed triangle.
         editor = self.start_scenario_editor()
         editor.wait_for_report(expected_report({}), what="the first report")
         place(editor, 2, CORNERS)

@@ -1,6 +1,5 @@
-# Each desktop's own Wayland compositor (GNOME's mutter, KDE Plasma's kwin, weston, sway) as a
-# client of a private Xvfb, the editor a native Wayland client of it: its output is an X window,
-# so XTest gives real input and the X server gives back pixels.
+# Each desktop's own compositor (GNOME's mutter, KDE Plasma's kwin, weston, sway) nested in a
+# private Xvfb, the editor its native client: its X window takes XTest input and gives pixels.
 import json
 import os
 import struct
@@ -49,9 +48,8 @@ def runs_of(line, black, length):
 
 class Compositor(XServer):
     """A private Xvfb with a compositor on it, started by `command()` in a D-Bus session of its
-    own, one output of `scale` pixels per logical unit; the X server's input and pictures serve
-    it. It outlives dbus-run-session, so it runs in a process group of its own that close() ends
-    whole."""
+    own, one output of `scale` pixels per logical unit. It outlives dbus-run-session, so close()
+    ends its whole process group."""
 
     program = None  # the compositor's name
     # Where the title bar's close button sits, in logical units from the client area's top
@@ -111,9 +109,8 @@ class Compositor(XServer):
         origin = wait_for(look, timeout, what=f'the window "{WINDOW_TITLE}" on {self.program}')
         window = CompositorWindow(self, origin)
         self.output.set_input_focus(X.RevertToPointerRoot, X.CurrentTime)
-        # The pointer enters the window now, well before a test's first move: GLFW 3.4 takes no
-        # position from the entry itself, and right after the window appears weston was seen to
-        # pass on no motion for a while, leaving the cursor unseen.
+        # The pointer enters now, well before a test's first move: GLFW 3.4 takes no position
+        # from the entry, and weston passed on no motion for a while after the window appeared.
         for _ in range(SETTLE_MOVES):
             window.move_to(WINDOW_WIDTH // 2, WINDOW_HEIGHT // 2)
             self.connection.sync()
@@ -122,8 +119,7 @@ class Compositor(XServer):
 
     def locate(self):
         """The client area's top left in screen pixels: a window-wide black row (a new editor
-        draws only black) right below a title bar as wide; one of them stands out from the
-        background by itself."""
+        draws only black) right below a title bar as wide, found by whichever stands out."""
         width = WINDOW_WIDTH * self.scale
         geometry = self.output.get_geometry()
         screen = self.grab(0, 0, geometry.width, geometry.height)
@@ -156,16 +152,14 @@ class Compositor(XServer):
 
 
 class CompositorWindow(Window):
-    """No frames() (held input waits for reports): the compositor also redraws its output for
-    pointer motion, clicks and focus, so counting its output's damage let a press and release
-    both reach a stalled editor between two of its polls, which saw no press at all."""
+    """No frames() (held input waits for reports): the compositor redraws its output for motion,
+    clicks and focus too, so counting that let a press and its release fall between two polls."""
 
     def __init__(self, compositor, origin):
         self.compositor, self.origin = compositor, origin
 
     def move_to(self, x, y):
-        # GLFW 3.4 ignores the position that comes with the pointer's entry into the window, so
-        # the pointer arrives by a step next to the point, as a hand would move it.
+        # GLFW 3.4 ignores the entry's position, so the pointer arrives by a step from next door.
         s = self.compositor.scale
         for dx in (1, 0):
             self.compositor.fake_input(X.MotionNotify, x=int(self.origin[0] + (x + dx) * s),
@@ -175,8 +169,7 @@ class CompositorWindow(Window):
         s = self.compositor.scale
         picture = self.compositor.grab(*self.origin, WINDOW_WIDTH * s, WINDOW_HEIGHT * s)
         if s > 1:
-            # Scaled up with filtering, a white shape's edges are grey: a neutral grey counts as
-            # the nearer of black and white; any other colour stays.
+            # Scaled with filtering, edges are grey: a neutral grey rounds to black or white.
             picture.pixels = [(WHITE if p & 0xFF >= 0x80 else BLACK)
                               if p >> 16 == (p >> 8) & 0xFF == p & 0xFF else p
                               for p in picture.pixels]
@@ -187,8 +180,6 @@ class CompositorWindow(Window):
 
 
 class Mutter(Compositor):
-    """GNOME's compositor, nested."""
-
     program = "mutter"
 
     def command(self):
@@ -216,8 +207,6 @@ class Mutter(Compositor):
 
 
 class Kwin(Compositor):
-    """KDE Plasma's compositor."""
-
     program = "kwin"
 
     def command(self):

@@ -1,5 +1,6 @@
 # The X11 display: a private Xvfb, real input through XTest, frames seen through DAMAGE events
 # and pixels read back from the screen.
+import contextlib
 import os
 import select
 import shutil
@@ -32,43 +33,30 @@ class XServer(Display):
         finally:
             os.close(write_end)
         try:
-            self.number = self._read_display_number(read_end)
+            with open(read_end, "rb") as numbers:  # Xvfb writes its display number and "\n"
+                if not select.select([numbers], [], [], STARTUP_TIMEOUT)[0]:
+                    raise HarnessError(f"no display number from Xvfb in {STARTUP_TIMEOUT:.0f} s")
+                number = numbers.readline()  # b"" once Xvfb has exited
+            if not number:
+                raise AssertionError(f"Xvfb exited with {self.process.wait(STARTUP_TIMEOUT)}")
         except BaseException:
             stop_process(self.process)
             raise
-        finally:
-            os.close(read_end)
-        self.name = f":{self.number}"
+        self.name = f":{int(number)}"
         self.runtime_dir = tempfile.mkdtemp(prefix="triangle-runtime-")  # mode 0700
         self.connection = xdisplay.Display(self.name)
         self.root = self.connection.screen().root
 
-    def _read_display_number(self, read_end):
-        text = b""
-
-        def number():
-            nonlocal text
-            if self.process.poll() is not None:
-                raise AssertionError(f"Xvfb exited with {self.process.returncode}")
-            if select.select([read_end], [], [], 0.5)[0]:
-                text += os.read(read_end, 64)  # nothing at the end: Xvfb has exited
-            return text.endswith(b"\n")  # the whole number has come
-        wait_for(number, STARTUP_TIMEOUT, what="Xvfb's display number")
-        return int(text)
-
     def environment(self):
-        """This display and an empty runtime directory of its own, as a session gives. GLFW 3.4
-        tries Wayland first: without XDG_RUNTIME_DIR libwayland complains on stderr, and the
-        desktop's own would reach a real compositor."""
+        """This display and an empty runtime directory of its own: GLFW 3.4 tries Wayland first,
+        and libwayland complains without one; the desktop's would reach a real compositor."""
         env = dict(os.environ, DISPLAY=self.name, XDG_RUNTIME_DIR=self.runtime_dir)
         env.pop("WAYLAND_DISPLAY", None)
         return env
 
     def close(self):
-        try:
+        with contextlib.suppress(Exception):
             self.connection.close()
-        except Exception:
-            pass
         stop_process(self.process)
         shutil.rmtree(self.runtime_dir, ignore_errors=True)
 
@@ -77,8 +65,7 @@ class XServer(Display):
 
         def look():
             if process is not None and process.poll() is not None:
-                raise EditorExited(f"editor exited with {process.returncode} before showing "
-                                   "its window")
+                raise EditorExited(f"editor exited with {process.returncode}, no window shown")
             for window in self.root.query_tree().children:
                 try:
                     if (window.get_wm_name() == WINDOW_TITLE
@@ -86,7 +73,6 @@ class XServer(Display):
                         return window
                 except Exception:  # a window that vanished while we looked
                     continue
-            return None
 
         return self.window_by_id(wait_for(look, timeout, what=f'a window "{WINDOW_TITLE}"').id)
 
@@ -122,16 +108,13 @@ class XServer(Display):
     def grab(self, x, y, width, height):  # a rectangle of the screen
         image = self.root.get_image(x, y, width, height, X.ZPixmap, 0xFFFFFFFF)
         if image.depth != 24 or len(image.data) != width * height * 4:
-            raise HarnessError(f"unexpected image format: depth {image.depth}, "
-                               f"{len(image.data)} bytes for {width}x{height}")
+            raise HarnessError(f"depth {image.depth}, {len(image.data)} B for {width}x{height}")
         return Picture.from_xrgb(width, height, image.data)
 
 
 class X11Window(Window):
     def __init__(self, server, handle):
-        self.server = server
-        self.handle = handle
-        self.origin = (0, 0)
+        self.server, self.handle = server, handle
         self.update_origin()
 
     def update_origin(self):
@@ -155,9 +138,6 @@ class X11Window(Window):
     def size(self):
         geometry = self.handle.get_geometry()
         return geometry.width, geometry.height
-
-    def title(self):
-        return self.handle.get_wm_name()
 
     def request_close(self):
         """WM_PROTOCOLS/WM_DELETE_WINDOW, as a window manager sends it (destroying the window
@@ -209,9 +189,7 @@ class DamageCounter(Closing):
         wait_for(drawn, timeout, what=f"{frames} frames")
 
     def close(self):
-        try:
+        with contextlib.suppress(Exception):  # the window may be gone already
             self.display.damage_destroy(self.damage)
             self.display.sync()
-        except Exception:  # the window may be gone already
-            pass
         self.display.close()

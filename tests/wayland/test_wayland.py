@@ -1,6 +1,5 @@
 # The editor as a native Wayland client under each desktop's own compositor, nested in a private
-# Xvfb: the shared scenarios with real input, closed the way a user closes it there, exit 0 and
-# silent on stderr. Exits 77 (skipped) where GLFW has no Wayland backend.
+# Xvfb: the shared scenarios, closed as a user closes it there. Exits 77 (skipped) without Wayland.
 import sys
 
 from harness import glfw
