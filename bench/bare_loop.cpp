@@ -5,11 +5,7 @@
 
 #include <cstdlib>
 
-namespace {
-
 constexpr int CORNER_VALUES = 5 * 3 * 2;
-
-}  // namespace
 
 int main(int argc, char** argv) {
   float corners[CORNER_VALUES] = {};

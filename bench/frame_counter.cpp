@@ -1,6 +1,6 @@
 // Frame counter for scripts/bench, preloaded into both programs it compares: it wraps
-// glfwSwapBuffers and keeps the swaps done, and the first one's time, in a file the driver
-// reads at any moment: the same code counts both, at no cost a frame would notice.
+// glfwSwapBuffers and keeps the swaps done, and the first one's time, in a file the driver reads
+// at any moment, so the same code counts both.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -22,29 +22,18 @@ struct FrameCount {
   std::int64_t firstSwapNanoseconds;  // CLOCK_MONOTONIC, as Python's time.monotonic_ns
 };
 
-using SwapBuffers = void (*)(GLFWwindow*);
-
-SwapBuffers realSwapBuffers = nullptr;
+void (*realSwapBuffers)(GLFWwindow*) = nullptr;
 FrameCount* count = nullptr;
 
 FrameCount* mapCount() {
   const char* path = std::getenv("BENCH_FRAME_COUNT");
-  if (path == nullptr) {
-    return nullptr;
-  }
-  const int fd = open(path, O_RDWR);
+  const int fd = path == nullptr ? -1 : open(path, O_RDWR);
   if (fd < 0) {
     return nullptr;
   }
   void* page = mmap(nullptr, sizeof(FrameCount), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   close(fd);
   return page == MAP_FAILED ? nullptr : static_cast<FrameCount*>(page);
-}
-
-std::int64_t monotonicNanoseconds() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
 }  // namespace
@@ -63,7 +52,10 @@ extern "C" void glfwSwapBuffers(GLFWwindow* window) {
   realSwapBuffers(window);
   if (count != nullptr) {
     if (count->frames == 0) {
-      count->firstSwapNanoseconds = monotonicNanoseconds();
+      timespec now{};
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      count->firstSwapNanoseconds =
+          static_cast<std::int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
     }
     ++count->frames;
   }

@@ -1,10 +1,8 @@
 # Frame rate and start-up of the editor against the bare GLFW loop (bench/bare_loop.cpp) in one
 # Xvfb, the editor's stdout to a file, a tmux pane or /dev/null; run by scripts/bench.
-#
-# Both programs run at once, side by side, and take turns: one is stopped (SIGSTOP) while the
-# other runs a short slice, in the order A B B A A B ..., so that a drift in the machine's speed
-# hits both alike; each adjacent pair of slices gives one ratio. docs/performance.md gives the
-# rest of the method and its reasons: the frame counter, llvmpipe on one thread, the cores.
+# Both programs run side by side and take turns, one stopped (SIGSTOP) while the other runs a
+# short slice, A B B A A B ..., so that a drift in the machine's speed hits both alike; each pair
+# of slices gives one ratio. docs/performance.md gives the rest of the method and its reasons.
 import argparse
 import contextlib
 import os
@@ -27,12 +25,11 @@ from harness.x11 import XServer
 SCREEN = "1320x500x24"   # room for both 640 x 480 windows side by side
 BARE_WINDOW_X = 660
 PARKED_POINTER = (1310, 490)  # over neither window, in the editor's window units
-# The placed scene: five triangles, in window pixels, that the editor gets by real input and
-# the bare loop by its arguments; about 40 % of the window is white.
+# The placed scene in window pixels, about 40 % of the window white: the editor gets it by real
+# input; the bare loop gets each scene's corners as its arguments.
 TRIANGLES = [[(40, 40), (200, 40), (120, 200)], [(240, 40), (400, 40), (320, 200)],
              [(440, 40), (600, 40), (520, 200)], [(80, 260), (280, 260), (180, 440)],
              [(360, 260), (560, 260), (460, 440)]]
-# What the bare loop draws beside the editor in each scene: the corners of its triangles.
 BARE_ARGUMENTS = {"clear": [], "collapsed": ["0"] * 30,
                   "placed": ["%.9g" % value for corners in TRIANGLES for corner in corners
                              for value in to_ndc(*corner)]}
@@ -40,8 +37,7 @@ STDOUT = {"file": "stdout to a file", "tty": "stdout to tmux", "null": "stdout t
 
 
 class MapWatcher(Closing):
-    """Times the mapping of the program's window, on a connection of its own opened before the
-    program starts: start-up ends at that MapNotify."""
+    """Times the program's MapNotify, the end of start-up, on a connection opened before it."""
 
     def __init__(self, server):
         self.display = xdisplay.Display(server.name)
@@ -72,20 +68,13 @@ def swaps(path):
         return struct.unpack("<Qq", f.read(16))
 
 
-def cpu_ns(pid):
-    """CPU time of all threads of a process so far, in ns: the scheduler's count, read from the
-    process's CPU-time clock, whose id Linux makes from the pid as clock_getcpuclockid(3) does."""
-    return time.clock_gettime_ns((~pid << 3) | 2)
-
-
 def turns(n):
     """Who runs first in pair or run n: A B, then B A."""
     return ("editor", "bare") if n % 2 == 0 else ("bare", "editor")
 
 
 class Contender(Closing):
-    """A program under measurement with its stdout to a file, /dev/null or a tmux pane: its
-    process, its window as an Editor (for input) and its frame counter's page."""
+    """A program under measurement: its process, its window (an Editor) and its frame count."""
 
     def __init__(self, kind, command, mode, x, workdir, args):
         self.kind = kind
@@ -97,11 +86,10 @@ class Contender(Closing):
                 "LP_NUM_THREADS=0", "taskset", "-c", str(args.program_cpu), *command]
         self.parts = contextlib.ExitStack()  # the process and its terminal, stopped in that order
         try:
-            terminal = None
             if mode == "tty":
-                terminal = self.parts.enter_context(Terminal(os.path.join(folder, "tmux")))
-            path = {"file": os.path.join(folder, "out"), "null": os.devnull,
-                    "tty": terminal and terminal.tty}[mode]
+                path = self.parts.enter_context(Terminal(os.path.join(folder, "tmux"))).tty
+            else:
+                path = os.devnull if mode == "null" else os.path.join(folder, "out")
             with MapWatcher(x) as watcher, open(path, "wb") as stdout:
                 self.started = time.monotonic()
                 self.process = self.parts.enter_context(
@@ -113,16 +101,15 @@ class Contender(Closing):
             raise
 
     def sample(self):
-        """(frames, program CPU ns, monotonic s)"""
-        return swaps(self.count)[0], cpu_ns(self.process.pid), time.monotonic()
-
-    def signal(self, sig):
-        self.process.send_signal(sig)
+        """(frames, program CPU ns, monotonic s). The CPU time, of all threads, is the scheduler's
+        count, from the process's clock, whose id Linux makes as clock_getcpuclockid(3) does."""
+        cpu_clock = (~self.process.pid << 3) | 2
+        return swaps(self.count)[0], time.clock_gettime_ns(cpu_clock), time.monotonic()
 
     def close(self):
         """Closes the window; raises unless the program then exits with 0."""
         try:
-            self.signal(signal.SIGCONT)
+            self.process.send_signal(signal.SIGCONT)
             status = self.editor.close_and_wait(10)
             if status != 0:
                 raise RuntimeError(f"{self.kind} exited with {status}")
@@ -139,22 +126,22 @@ def compare(x, mode, scene, workdir, args):
                 place(editor.editor, index, corners)
             editor.editor.move_to(*PARKED_POINTER)
             editor.editor.wait_frames()
-        editor.signal(signal.SIGSTOP)
+        editor.process.send_signal(signal.SIGSTOP)
         bare = both.enter_context(Contender(
             "bare", [args.bare, *BARE_ARGUMENTS[scene]], mode, x, workdir, args))
         bare.editor.window.configure(x=BARE_WINDOW_X, y=0)
-        bare.signal(signal.SIGSTOP)
+        bare.process.send_signal(signal.SIGSTOP)
         contenders, pairs = {"editor": editor, "bare": bare}, []
         for index in range(args.pairs):
             pair = {}
             for kind in turns(index):
                 contender = contenders[kind]
-                contender.signal(signal.SIGCONT)
+                contender.process.send_signal(signal.SIGCONT)
                 time.sleep(args.settle)
                 before = contender.sample()
                 time.sleep(args.slice)
                 frames, cpu, seconds = (b - a for a, b in zip(before, contender.sample()))
-                contender.signal(signal.SIGSTOP)
+                contender.process.send_signal(signal.SIGSTOP)
                 if frames <= 0:
                     raise RuntimeError(f"{kind} drew no frames in a slice")
                 pair[kind] = (frames / seconds, cpu / 1000 / frames)
@@ -197,17 +184,14 @@ def main():
         description="Frame rate and start-up of the editor against the bare GLFW loop.")
     parser.add_argument("--editor", required=True, type=os.path.abspath)
     parser.add_argument("--bare", required=True, type=os.path.abspath)
-    parser.add_argument("--counter", required=True, type=os.path.abspath,
-                        help="the frame counter library to preload")
+    parser.add_argument("--counter", required=True, type=os.path.abspath, help="the frame counter")
     parser.add_argument("--pairs", type=int, default=120, help="slice pairs per comparison")
     parser.add_argument("--slice", type=float, default=0.1, help="measured seconds per slice")
     parser.add_argument("--settle", type=float, default=0.05,
                         help="seconds a program runs after SIGCONT before its slice starts")
-    parser.add_argument("--modes", default="file,tty", help="the stdout of both: file, tty "
-                        "(a tmux pane) or null (/dev/null, no cost of writing the report)")
-    parser.add_argument("--scenes", default="clear,collapsed,placed", help="clear (the bare loop "
-                        "draws nothing), collapsed (five collapsed triangles in both, as the "
-                        "editor draws them at start) or placed (five placed triangles in both)")
+    parser.add_argument("--modes", default="file,tty", help="stdout: file, tty (tmux) or null")
+    parser.add_argument("--scenes", default="clear,collapsed,placed",
+                        help="clear (the bare loop draws nothing), collapsed or placed triangles")
     parser.add_argument("--startup-runs", type=int, default=5)
     args = parser.parse_args()
     cpus = sorted(os.sched_getaffinity(0))

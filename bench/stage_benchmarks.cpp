@@ -8,11 +8,7 @@
 
 namespace {
 
-using test::NullBuffer;
-using test::RedirectedStdout;
-
-// A program state like one met in use: every triangle placed with coordinates that print
-// with several digits, none selected, idle input; calls are not recorded.
+// Every triangle placed, at coordinates of several digits; none selected, idle, not recorded.
 void prepareEditedState() {
   test::resetProgram();
   fake::recording = false;
@@ -22,12 +18,10 @@ void prepareEditedState() {
   }
 }
 
-// A frame while a triangle is being placed: cursor read and mapped, unfixed corners moved,
-// button examined (up, so the placement never completes).
+// A frame while placing: cursor mapped, unfixed corners moved, button up (so it never completes).
 void placingFrame(benchmark::State& state) {
   prepareEditedState();
-  fake::input.cursorX = 417.0;
-  fake::input.cursorY = 123.0;
+  fake::input = test::at(417, 123);
   for (auto _ : state) {
     selectedTriangle = 2;
     placedVertices = 1;
@@ -62,7 +56,7 @@ BENCHMARK(countingReportFrame);
 void reportFrameToDevNull(benchmark::State& state) {
   prepareEditedState();
   std::ofstream devNull("/dev/null");
-  RedirectedStdout redirect(devNull.rdbuf());
+  test::RedirectedStdout redirect(devNull.rdbuf());
   for (auto _ : state) {
     frameCounter = REPORT_PERIOD;
     reportStatus();
@@ -73,8 +67,8 @@ BENCHMARK(reportFrameToDevNull);
 // The same report with the writes discarded in memory: formatting alone.
 void reportFrameFormattingOnly(benchmark::State& state) {
   prepareEditedState();
-  NullBuffer sink;
-  RedirectedStdout redirect(&sink);
+  test::NullBuffer sink;
+  test::RedirectedStdout redirect(&sink);
   for (auto _ : state) {
     frameCounter = REPORT_PERIOD;
     reportStatus();
@@ -92,12 +86,11 @@ void drawingFrame(benchmark::State& state) {
 }
 BENCHMARK(drawingFrame);
 
-// The editor's own share of an average frame: every stage, the report every eleventh time,
-// to the null device.
+// The editor's own share of an average frame: every stage, the report 1 in 11, to /dev/null.
 void averageFrame(benchmark::State& state) {
   prepareEditedState();
   std::ofstream devNull("/dev/null");
-  RedirectedStdout redirect(devNull.rdbuf());
+  test::RedirectedStdout redirect(devNull.rdbuf());
   for (auto _ : state) {
     reportStatus();
     drawTriangles();

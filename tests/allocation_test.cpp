@@ -1,12 +1,11 @@
-// The editor allocates nothing while it runs: every stage is counted over many frames,
-// report frames included, with the global allocation functions replaced.
-//
-// Every replaceable form is replaced (plain, array, nothrow, over-aligned, sized), all on the C
-// allocator: a form left to the standard library would hand out blocks that a replaced delete
-// then frees the wrong way, which AddressSanitizer and valgrind rightly report. Over-aligned
-// blocks come from the platform's aligned allocator, whose blocks only its own free may release.
+// The editor allocates nothing while it runs: every stage is counted over many frames, report
+// frames included. Every replaceable form of new and delete (plain, array, nothrow, over-aligned,
+// sized) is replaced on the C allocator: a form left to the library would hand out blocks that a
+// replaced delete frees the wrong way, which AddressSanitizer and valgrind rightly report.
+// Over-aligned blocks come from the platform's aligned allocator, freed only by its own free.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -19,21 +18,17 @@ namespace {
 bool counting = false;
 long allocations = 0;
 
-void* allocate(std::size_t size) noexcept {
-  if (counting) ++allocations;
-  return std::malloc(size == 0 ? 1 : size);
-}
+constexpr std::align_val_t PLAIN{0};
 
-void* allocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
+void* allocate(std::size_t size, std::align_val_t alignment = PLAIN) noexcept {
   if (counting) ++allocations;
-  std::size_t align = static_cast<std::size_t>(alignment);
-  if (align < sizeof(void*)) align = sizeof(void*);
+  if (size == 0) size = 1;
+  if (alignment == PLAIN) return std::malloc(size);
+  const std::size_t align = std::max(static_cast<std::size_t>(alignment), sizeof(void*));
 #ifdef _WIN32
-  return _aligned_malloc(size == 0 ? 1 : size, align);
+  return _aligned_malloc(size, align);
 #else
-  // aligned_alloc wants a whole number of alignments.
-  std::size_t rounded = (size + align - 1) / align * align;
-  return std::aligned_alloc(align, rounded == 0 ? align : rounded);
+  return std::aligned_alloc(align, (size + align - 1) / align * align);  // whole alignments
 #endif
 }
 
@@ -60,16 +55,16 @@ void* operator new[](std::size_t size) { return orThrow(allocate(size)); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
 void* operator new(std::size_t size, std::align_val_t alignment) {
-  return orThrow(allocateAligned(size, alignment));
+  return orThrow(allocate(size, alignment));
 }
 void* operator new[](std::size_t size, std::align_val_t alignment) {
-  return orThrow(allocateAligned(size, alignment));
+  return orThrow(allocate(size, alignment));
 }
 void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-  return allocateAligned(size, alignment);
+  return allocate(size, alignment);
 }
 void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
-  return allocateAligned(size, alignment);
+  return allocate(size, alignment);
 }
 
 void operator delete(void* block) noexcept { release(block); }
@@ -99,18 +94,15 @@ TEST(Allocation, NoStageAllocatesOverManyFramesIncludingReports) {
   const fake::Input frames[] = {test::at(0, 0, {GLFW_KEY_2}), test::at(100, 50),
                                 test::pressedAt(200, 300), test::at(-50, 700),
                                 test::pressedAt(600, 10)};
-  {
-    test::NullBuffer sink;
-    test::RedirectedStdout redirect(&sink);
-    counting = true;
-    for (int frame = 0; frame < 20000; ++frame) {
-      reportStatus();
-      drawTriangles();
-      test::placementFrame(frames[frame % 5]);
-    }
-    counting = false;
+  test::NullBuffer sink;
+  test::RedirectedStdout redirect(&sink);
+  counting = true;
+  for (int frame = 0; frame < 20000; ++frame) {
+    reportStatus();
+    drawTriangles();
+    test::placementFrame(frames[frame % 5]);
   }
-
+  counting = false;
   EXPECT_EQ(allocations, 0);
 }
 

@@ -21,10 +21,9 @@ Calls concat(std::initializer_list<Calls> parts) {
   return all;
 }
 
-// Start-up up to the window, hints by their numbers so that any GLFW header is checked alike,
-// after glfwInit, which would forget them: no alpha channel (GLFW_ALPHA_BITS 0), so nothing
-// behind the window shows where nothing is drawn; and a framebuffer of the window's size
-// (GLFW_SCALE_FRAMEBUFFER false, known from GLFW 3.4), so the picture fills it at any scale.
+// Start-up to the window; the hints (by number, so that any GLFW header is checked alike) follow
+// glfwInit, which would forget them: no alpha channel (GLFW_ALPHA_BITS 0), so nothing behind shows
+// through; a framebuffer of the window's size (GLFW_SCALE_FRAMEBUFFER false), at any scale.
 const Calls kStart = {"prepareConsole()", "glfwInit()", "glfwWindowHint(0x21004,0)",
                       "glfwWindowHint(0x2200d,0)",
                       "glfwCreateWindow(640,480,Hello World,null,null)"};

@@ -14,50 +14,33 @@ class Placement : public ::testing::Test {
     EXPECT_FLOAT_EQ(triangles[triangle].vertices[vertex].x, x) << "vertex " << vertex;
     EXPECT_FLOAT_EQ(triangles[triangle].vertices[vertex].y, y) << "vertex " << vertex;
   }
-
-  // Selects `triangle` and leaves it placing with `clicks` corners fixed at the cursor (0, 0).
-  static void placing(int triangle, int clicks) {
-    selectedTriangle = triangle;
-    for (int i = 0; i < clicks; ++i) {
-      test::placementFrame(test::pressedAt(0, 0));
-      test::placementFrame(test::at(0, 0));
-    }
-    ASSERT_EQ(placedVertices, clicks);
-  }
 };
 
-TEST_F(Placement, DigitKeySelectsItsTriangleAndMovesNothingUntilTheNextFrame) {
-  test::placementFrame(test::at(480, 120, {GLFW_KEY_3}));
-
-  EXPECT_EQ(selectedTriangle, 2);
-  EXPECT_TRUE(fake::callsStartingWith("glfwGetCursorPos").empty());
-  EXPECT_TRUE(fake::callsStartingWith("glfwGetMouseButton").empty());
-  expectVertex(2, 0, 0.0f, 0.0f);
-
-  test::placementFrame(test::at(480, 120));
-  for (int v = 0; v < 3; ++v) expectVertex(2, v, 0.5f, 0.5f);
-  EXPECT_EQ(placedVertices, 0);
-}
-
-TEST_F(Placement, HighestNumberedKeyDownWins) {
-  test::placementFrame(test::at(0, 0, {GLFW_KEY_2, GLFW_KEY_4}));
-  EXPECT_EQ(selectedTriangle, 3);
-  // All five keys are tested, also after the first match.
-  EXPECT_EQ(fake::callsStartingWith("glfwGetKey").size(), 5u);
-
-  test::resetProgram();
-  test::placementFrame(
-      test::at(0, 0, {GLFW_KEY_1, GLFW_KEY_2, GLFW_KEY_3, GLFW_KEY_4, GLFW_KEY_5}));
-  EXPECT_EQ(selectedTriangle, 4);
-}
-
-TEST_F(Placement, KeysOtherThanTheMainRowDigitsNeverSelect) {
-  test::placementFrame(test::pressedAt(320, 240,
-                                       {GLFW_KEY_KP_1, GLFW_KEY_KP_3, GLFW_KEY_KP_5, GLFW_KEY_0,
-                                        GLFW_KEY_6, GLFW_KEY_A, GLFW_KEY_ESCAPE}));
-  EXPECT_EQ(selectedTriangle, -1);
-  EXPECT_EQ(placedVertices, 0);
-  EXPECT_FALSE(clickLatched);
+// While nothing is selected exactly the five digit keys are read (the highest down wins) and a
+// button down neither counts nor sets the latch; the selected triangle moves from the next frame.
+TEST_F(Placement, OnlyMainRowDigitsSelectAndTheHighestDownWins) {
+  const struct {
+    std::initializer_list<int> keys;
+    int selected;
+  } cases[] = {
+      {{GLFW_KEY_3}, 2},
+      {{GLFW_KEY_2, GLFW_KEY_4}, 3},
+      {{GLFW_KEY_1, GLFW_KEY_2, GLFW_KEY_3, GLFW_KEY_4, GLFW_KEY_5}, 4},
+      {{GLFW_KEY_KP_1, GLFW_KEY_KP_3, GLFW_KEY_0, GLFW_KEY_6, GLFW_KEY_A, GLFW_KEY_ESCAPE}, -1}};
+  for (const auto& c : cases) {
+    test::resetProgram();
+    test::placementFrame(test::pressedAt(480, 120, c.keys));
+    EXPECT_EQ(selectedTriangle, c.selected);
+    EXPECT_EQ(fake::calls, (std::vector<std::string>{"glfwGetKey(win,49)", "glfwGetKey(win,50)",
+                                                     "glfwGetKey(win,51)", "glfwGetKey(win,52)",
+                                                     "glfwGetKey(win,53)"}));
+    EXPECT_FALSE(clickLatched);
+    if (c.selected < 0) continue;
+    expectVertex(c.selected, 0, 0.0f, 0.0f);
+    test::placementFrame(test::at(480, 120));
+    for (int v = 0; v < 3; ++v) expectVertex(c.selected, v, 0.5f, 0.5f);
+    EXPECT_EQ(placedVertices, 0);
+  }
 }
 
 // Positions beyond the window map beyond -1..1 and are stored so; a fraction of a screen unit
@@ -66,28 +49,23 @@ TEST_F(Placement, CursorMapsToNormalisedDeviceCoordinatesAndIsStoredUnclamped) {
   struct Case {
     double x, y, expectedX, expectedY;
   };
+  // clang-format off
   const Case cases[] = {
-      {320, 240, 0.0, 0.0},
-      {0, 0, -1.0, 1.0},
-      {640, 480, 1.0, -1.0},
-      {160, 120, -0.5, 0.5},
-      {-320, 960, -2.0, -3.0},
-      {1280, -240, 3.0, 2.0},
-      {320.5, 239.75, 0.5 / 320, 0.25 / 240},
-  };
+      {320, 240, 0.0, 0.0}, {0, 0, -1.0, 1.0}, {640, 480, 1.0, -1.0}, {160, 120, -0.5, 0.5},
+      {-320, 960, -2.0, -3.0}, {1280, -240, 3.0, 2.0}, {320.5, 239.75, 0.5 / 320, 0.25 / 240}};
+  // clang-format on
   for (const Case& c : cases) {
-    double x = c.x;
-    double y = c.y;
+    double x = c.x, y = c.y;
     toNormalised(x, y);
     EXPECT_NEAR(x, c.expectedX, 1e-12) << "at " << c.x << "," << c.y;
     EXPECT_NEAR(y, c.expectedY, 1e-12) << "at " << c.x << "," << c.y;
-    placing(1, 0);
+    selectedTriangle = 1;
     test::placementFrame(test::at(c.x, c.y));
     expectVertex(1, 2, static_cast<float>(c.expectedX), static_cast<float>(c.expectedY));
   }
 }
 
-TEST_F(Placement, ThreeClicksFixTheCornersOneByOneAndTheNextFrameReleases) {
+TEST_F(Placement, ThreeClicksFixTheCornersOneByOneTheNextFrameReleasesAndAgainStartsOver) {
   test::placementFrame(test::at(0, 0, {GLFW_KEY_2}));
   ASSERT_EQ(selectedTriangle, 1);
 
@@ -118,7 +96,7 @@ TEST_F(Placement, ThreeClicksFixTheCornersOneByOneAndTheNextFrameReleases) {
   EXPECT_EQ(selectedTriangle, 1);  // still selected for the rest of this frame
 
   fake::calls.clear();
-  test::placementFrame(test::at(600, 20, {GLFW_KEY_4}));  // the release frame
+  test::placementFrame(test::at(600, 20, {GLFW_KEY_2}));  // the release frame
   EXPECT_EQ(selectedTriangle, -1);
   EXPECT_EQ(placedVertices, 0);
   EXPECT_TRUE(clickLatched);
@@ -129,10 +107,17 @@ TEST_F(Placement, ThreeClicksFixTheCornersOneByOneAndTheNextFrameReleases) {
   for (int other : {0, 2, 3, 4}) {
     for (int v = 0; v < 3; ++v) expectVertex(other, v, 0.0f, 0.0f);
   }
+
+  // The digit held through the release selects the triangle again, and it starts over.
+  test::placementFrame(test::at(600, 20, {GLFW_KEY_2}));
+  EXPECT_EQ(selectedTriangle, 1);
+  test::placementFrame(test::at(480, 120));
+  for (int v = 0; v < 3; ++v) expectVertex(1, v, 0.5f, 0.5f);
+  EXPECT_EQ(placedVertices, 0);
 }
 
 TEST_F(Placement, ButtonHeldWhileTheCursorMovesFixesExactlyOneCorner) {
-  placing(2, 0);
+  selectedTriangle = 2;
   test::placementFrame(test::pressedAt(160, 120));
   for (int x = 161; x < 600; x += 7) test::placementFrame(test::pressedAt(x, 300));
   EXPECT_EQ(placedVertices, 1);
@@ -167,21 +152,6 @@ TEST_F(Placement, ButtonAlreadyDownCountsAtOnceOnlyInTheFirstPlacementOfTheRun) 
   test::placementFrame(test::pressedAt(480, 360));
   EXPECT_EQ(placedVertices, 1);
   expectVertex(3, 0, 0.5f, -0.5f);
-}
-
-TEST_F(Placement, DigitHeldThroughTheReleaseSelectsAgainAndTheTriangleStartsOver) {
-  placing(2, 2);
-  test::placementFrame(test::pressedAt(480, 120, {GLFW_KEY_3}));  // third click
-  test::placementFrame(test::at(480, 120, {GLFW_KEY_3}));         // release, no key tested
-  ASSERT_EQ(selectedTriangle, -1);
-  test::placementFrame(test::at(480, 120, {GLFW_KEY_3}));  // selects again
-  EXPECT_EQ(selectedTriangle, 2);
-  expectVertex(2, 2, 0.5f, 0.5f);
-  expectVertex(2, 0, -1.0f, 1.0f);
-
-  test::placementFrame(test::at(160, 360));  // all three old corners jump to the cursor
-  for (int v = 0; v < 3; ++v) expectVertex(2, v, -0.5f, -0.5f);
-  EXPECT_EQ(placedVertices, 0);
 }
 
 }  // namespace

@@ -80,22 +80,19 @@ class RedirectedStdout {
 };
 
 // Sends std::cout into a string for as long as it lives, noting the text's length at each flush.
-class CapturedStdout {
+class CapturedStdout : std::stringbuf {
  public:
-  std::string text() const { return buffer_.str(); }
-  const std::vector<std::size_t>& flushedLengths() const { return buffer_.flushedLengths; }
+  CapturedStdout() : std::stringbuf(std::ios::out) {}
+  std::string text() const { return str(); }
+  const std::vector<std::size_t>& flushedLengths() const { return flushedLengths_; }
 
  private:
-  struct FlushNotingBuffer : std::stringbuf {
-    FlushNotingBuffer() : std::stringbuf(std::ios::out) {}
-    int sync() override {
-      flushedLengths.push_back(str().size());
-      return 0;
-    }
-    std::vector<std::size_t> flushedLengths;
-  };
-  FlushNotingBuffer buffer_;
-  RedirectedStdout redirect_{&buffer_};
+  int sync() override {
+    flushedLengths_.push_back(str().size());
+    return 0;
+  }
+  std::vector<std::size_t> flushedLengths_;
+  RedirectedStdout redirect_{this};
 };
 
 }  // namespace test

@@ -2,10 +2,6 @@
 #include "fakes/fakes.h"
 #include "status/console.h"
 
-void prepareConsole() {
-  fake::record([] { return std::string("prepareConsole()"); });
-}
+void prepareConsole() { fake::record("prepareConsole()"); }
 
-void clearConsole() {
-  fake::record([] { return std::string("clearConsole()"); });
-}
+void clearConsole() { fake::record("clearConsole()"); }

@@ -40,6 +40,9 @@ template <typename Describe>
 void record(Describe describe) {
   if (recording) calls.push_back(describe());
 }
+inline void record(const char* call) {
+  if (recording) calls.emplace_back(call);
+}
 
 // The handle glfwCreateWindow hands out.
 GLFWwindow* window();

@@ -1,16 +1,12 @@
 #!/usr/bin/env python3
-"""Checks a Windows build's PE headers, as objdump reads them: the format (PE32 or PE32+) and
-machine expected for its target, a console program, and imports from system DLLs only, so that
-the .exe runs on a bare Windows without the compiler's runtime DLLs beside it.
-
-Usage: pe_headers.py i686|x86_64 path/to/triangle-editor.exe
-"""
+"""Checks a Windows build's PE headers as objdump reads them: its target's format (PE32 or PE32+)
+and machine, a console program, and imports from system DLLs only, so that it runs on a bare
+Windows without the compiler's runtime DLLs beside it. Usage: pe_headers.py i686|x86_64 EXE"""
 import re
 import subprocess
 import sys
 
-# Per target: objdump's name for its file format (which names the machine), and the optional
-# header's magic with its name.
+# Per target: objdump's file format (naming the machine), the optional header's magic, its name.
 TARGETS = {"i686": ("pei-i386", 0x10B, "PE32"), "x86_64": ("pei-x86-64", 0x20B, "PE32+")}
 SUBSYSTEM_CONSOLE = 3
 FILE_EXECUTABLE_IMAGE = 0x0002

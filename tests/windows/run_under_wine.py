@@ -1,11 +1,10 @@
 #!/usr/bin/python3
-"""Runs a Windows program under Wine in a fresh prefix, removed afterwards, and exits with its
-status: every program the tests run under Wine goes through here (with PYTHONPATH=tests). The
-i686 loader may run through qemu's user emulation. --display keeps DISPLAY for the program (else
-it has none); --comspec makes PROBE the prefix's command processor; --prefix DIR keeps the prefix
-there, set up by the first run, for later runs with the same ARCH and PROBE; SECONDS limits the
-whole run, set-up included (124 past it, 137 if it had to be killed). The program has our stdin and
-stdout. SIGTERM, SIGINT, SIGHUP or the parent's death end every Wine process and the prefix."""
+"""Runs a Windows program, with our stdin and stdout, under Wine in a fresh prefix removed
+afterwards, and exits with its status; every program the tests run under Wine goes through here
+(PYTHONPATH=tests). --display passes DISPLAY on; --comspec makes PROBE the command processor;
+--prefix DIR keeps the prefix there for later runs with the same ARCH and PROBE; SECONDS limits
+the whole run, set-up included (124 past it, 137 if killed). SIGTERM, SIGINT, SIGHUP or the
+parent's death end every Wine process and the prefix."""
 import contextlib, getopt, os, re, shutil, signal, subprocess, sys, tempfile, time
 
 from harness.common import die_with_parent, stop_process
@@ -66,17 +65,15 @@ def windows_path(path):  # Wine names the Unix root Z:
 
 
 def set_up():
-    # reg makes the prefix and writes the settings, with no display so that Wine's first-start
-    # windows never show; the program then starts on a fresh server with its own environment.
+    # reg makes the prefix and writes the settings with no display, so that Wine's first-start
+    # windows never show; the program then starts on a fresh server.
     with open(settings, "w") as file:
         file.write(SETTINGS + (COMSPEC if probe else ""))
     with open(os.path.join(scratch, "setup.log"), "w+", errors="replace") as log:
         if status := run_step(loader, "reg", "import", windows_path(settings), stdout=log,
                               stderr=log):
             log.seek(0)
-            for line in log.read().splitlines():
-                say(line)
-            say(f"setting up the Wine prefix failed with status {status}", status)
+            say(f"setting up the Wine prefix failed with status {status}:\n{log.read()}", status)
     if probe:
         shutil.copy(probe, os.path.join(prefix, "drive_c", "comspec-probe.exe"))
     if status := run_step(SERVER, "-w"):

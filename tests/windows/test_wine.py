@@ -1,6 +1,5 @@
 # The Windows builds under Wine on a private Xvfb: the shared scenarios, and every report right
-# after one "cls", which the stand-in command processor (comspec-probe.exe beside the .exe, as
-# scripts/build-windows leaves it) marks in the output.
+# after one "cls", marked in the output by the stand-in command processor beside the .exe.
 import os
 import tempfile
 import time
@@ -10,13 +9,12 @@ from harness.report import REPORT_LINES
 from harness.scenarios import ScenarioSet
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-TIME_LIMIT = None  # s, from the command line: what CTest gives the run
 # comspec_probe.c writes this line to stderr, then stdout, per command; the editor's is "cls".
 CLEAR_MARK = "comspec-probe: /c cls"
 
 
 class UnderWine(ScenarioSet, EditorTestCase):
-    arch = None  # from the command line
+    arch = time_limit = None  # from the command line; the time limit (s) is what CTest gives
 
     def setUp(self):
         super().setUp()
@@ -45,19 +43,17 @@ class UnderWine(ScenarioSet, EditorTestCase):
         scratch = tempfile.TemporaryDirectory(prefix="wine-scenarios-")
         cls.addClassCleanup(scratch.cleanup)
         cls.prefix = os.path.join(scratch.name, "prefix")
-        cls.deadline = time.monotonic() + TIME_LIMIT - 30
+        cls.deadline = time.monotonic() + cls.time_limit - 30  # launchers stop Wine before CTest
 
     def start_scenario_editor(self):
         probe = os.path.join(os.path.dirname(self.exe), "comspec-probe.exe")
-        # The launcher ends its run before CTest would end this test, so that it still stops Wine.
         left = max(int(self.deadline - time.monotonic()), 1)
         launcher = [os.path.join(HERE, "run_under_wine.py"), "--display", "--comspec", probe,
                     "--prefix", self.prefix, self.arch, str(left)]
         # Every cls blocks the frame loop while the command processor runs, so a press is held
-        # until reports show that frames have passed; setting up the prefix alone takes 10 to
-        # 30 s natively and several times that emulated.
+        # until reports show frames have passed; setting up the prefix takes 10 to 30 s natively.
         editor = self.start_editor_to_file(
-            command_prefix=launcher, step_timeout=TIME_LIMIT * 0.2, frames_by_reports=True,
+            command_prefix=launcher, step_timeout=self.time_limit * 0.2, frames_by_reports=True,
             find_timeout=left * 0.6)
         self.addCleanup(self.check_run, editor)
         return editor
@@ -69,9 +65,8 @@ class UnderWine(ScenarioSet, EditorTestCase):
         if text := stderr.replace(CLEAR_MARK + "\r\n", ""):
             print("stderr (end, less the probe's marks):", text[-2000:], sep="\n")
         self.assertEqual(self.clear_faults[:5], [], "a clear's line inside a report")
-        # A report without its mark on stdout: the probe's marks on stderr, written first, tell
-        # whether the command processor did not run (the editor's fault) or only its stdout line
-        # was lost.
+        # For a report without its mark on stdout, the probe's marks on stderr, written first,
+        # tell whether the command processor did not run (the editor's fault) or its line was lost.
         reports, ran = len(editor.reports.reports), stderr.count(CLEAR_MARK)
         if self.unmarked:
             self.assertGreaterEqual(ran, reports, f"{self.unmarked} reports without a clear's "
@@ -86,8 +81,8 @@ class UnderWine(ScenarioSet, EditorTestCase):
 
 
 def take_arguments(arch, exe, seconds):
-    global TIME_LIMIT
-    UnderWine.arch, EditorTestCase.exe, TIME_LIMIT = arch, os.path.abspath(exe), float(seconds)
+    UnderWine.arch, UnderWine.time_limit = arch, float(seconds)
+    EditorTestCase.exe = os.path.abspath(exe)
 
 
 if __name__ == "__main__":
