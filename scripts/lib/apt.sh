@@ -1,5 +1,4 @@
-# apt, dpkg and root for the scripts that install or ask about packages. Messages start with
-# $script_name, the sourcing script's name unless it sets another first.
+# apt, dpkg and root for the scripts. Messages start with $script_name, by default the script's.
 # shellcheck shell=bash
 script_name=${script_name:-$(basename "$0")}
 apt_options=(-o DPkg::Lock::Timeout=600 -o Acquire::Retries=3)
@@ -8,8 +7,7 @@ as_root=()
 say() { echo "$script_name: $*"; }
 fail() { say "$*" >&2; exit 1; }
 
-# need_root TASK: makes "${as_root[@]}" run a command as root, directly or through sudo; fails
-# in one line naming TASK when neither is possible.
+# need_root TASK: makes "${as_root[@]}" run as root, as is or through sudo, or fails naming TASK.
 need_root() {
   [ "$(id -u)" -eq 0 ] && return
   command -v sudo >/dev/null || fail "cannot $1: not root, and no sudo"
@@ -19,10 +17,9 @@ need_root() {
 # apt-get as root, waiting for the lock, asking nothing. The caller has called need_root.
 apt_get() { "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" "$@"; }
 
-# apt_update: refreshes the package lists. An index that cannot be had (a mirror in mid-sync)
-# leaves a one-line warning, and apt goes on with the lists it has. A suite whose index failed for
-# one architecture would offer a Multi-Arch: same library (the 32-bit Wine's) at versions apt
-# cannot install side by side, so for this run such a suite only serves what no other suite has.
+# apt_update: an index that cannot be had (a mirror in mid-sync) warns in one line; apt goes on
+# with the lists it has. A suite whose index failed for one architecture would offer a Multi-Arch:
+# same library (the 32-bit Wine's) at versions apt cannot mix, so it serves only what no other has.
 apt_update() {
   local errors suite
   errors=$(apt_get update -qq 2>&1 >/dev/null) && return
@@ -65,10 +62,9 @@ install_missing() {
   apt_get install -y -qq "${missing[@]}" >/dev/null
 }
 
-# derived_apt_entries FORMAT TYPE [SUITE NEW_SUITE]: a TYPE (deb, deb-src) twin of each enabled
-# "deb" entry in the machine's FORMAT (sources, list) files but our triangle-editor-* ones, with
-# its mirror, components and keyring (which apt-get indextargets omits), so that the project names
-# no archive; with SUITE, only SUITE's entries, for NEW_SUITE (one or several) instead.
+# derived_apt_entries FORMAT TYPE [SUITE NEW_SUITE]: a TYPE (deb, deb-src) twin, keyring and all,
+# of each enabled "deb" entry in the FORMAT (sources, list) files but our triangle-editor-* ones,
+# so that the project names no archive; with SUITE, only its entries, for NEW_SUITE (one or more).
 derived_apt_entries() {
   local format=$1 type=$2 suite=${3:-} new_suite=${4:-} file files
   files=(/etc/apt/sources.list.d/*."$format")
@@ -116,8 +112,7 @@ derived_apt_entries() {
   done
 }
 
-# write_derived_apt_entries TYPE TARGET [SUITE NEW_SUITE]: writes those entries into
-# TARGET.sources and TARGET.list; returns 1, writing nothing, when there are none.
+# write_derived_apt_entries TYPE TARGET [SUITE NEW_SUITE]: them into TARGET.{sources,list}, or 1.
 write_derived_apt_entries() {
   local type=$1 target=$2 format entries status=1
   shift 2
@@ -138,8 +133,7 @@ apt_archive_uri() {
     END { exit !found }'
 }
 
-# glfw_has_wayland: whether the installed (else the candidate) libglfw3 has a Wayland backend, as
-# 3.4 (Debian 13) has and 3.3 (Debian 12) has not.
+# glfw_has_wayland: whether the installed, else candidate, libglfw3 has Wayland (3.4, Debian 13).
 glfw_has_wayland() {
   dpkg --compare-versions "$(installed_version libglfw3 || candidate_version libglfw3)" ge 3.4
 }
