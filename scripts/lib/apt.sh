@@ -112,7 +112,8 @@ derived_apt_entries() {
   done
 }
 
-# write_derived_apt_entries TYPE TARGET [SUITE NEW_SUITE]: them into TARGET.{sources,list}, or 1.
+# write_derived_apt_entries TYPE TARGET [SUITE NEW_SUITE]: writes them to TARGET.{sources,list};
+# returns 1, writing nothing, when there are none.
 write_derived_apt_entries() {
   local type=$1 target=$2 format entries status=1
   shift 2
