@@ -1,17 +1,13 @@
-# apt, dpkg and root for the scripts that install or ask about packages. Messages start with
-# $script_name, the sourcing script's name unless it sets another first.
+# apt, dpkg and root for the scripts. Messages start with $script_name, by default the script's.
 # shellcheck shell=bash
 script_name=${script_name:-$(basename "$0")}
-# Another apt run (an unattended upgrade, a parallel build) holds the lock for a while at most;
-# a fetch that fails on the way (a reset connection, a mirror's hiccup) is tried again.
 apt_options=(-o DPkg::Lock::Timeout=600 -o Acquire::Retries=3)
 as_root=()
 
 say() { echo "$script_name: $*"; }
 fail() { say "$*" >&2; exit 1; }
 
-# need_root TASK: makes "${as_root[@]}" run a command as root: as it is when this runs as root,
-# else through sudo. Fails in one line naming TASK when neither is possible.
+# need_root TASK: makes "${as_root[@]}" run as root, as is or through sudo, or fails naming TASK.
 need_root() {
   [ "$(id -u)" -eq 0 ] && return
   command -v sudo >/dev/null || fail "cannot $1: not root, and no sudo"
@@ -21,12 +17,9 @@ need_root() {
 # apt-get as root, waiting for the lock, asking nothing. The caller has called need_root.
 apt_get() { "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" "$@"; }
 
-# apt_update: refreshes apt's package lists. An index that cannot be had (a mirror in the middle
-# of a sync, say) leaves a one-line warning naming it, and apt goes on with the lists it has: a
-# package that then truly cannot be had fails the install, with apt's own message. A suite whose
-# index failed for one architecture would offer a library (Multi-Arch: same, as for the 32-bit
-# Wine) at a newer version for the others than for that one, which apt cannot install side by
-# side; so for this run such a suite only serves what no other suite has.
+# apt_update: an index that cannot be had (a mirror in mid-sync) warns in one line; apt goes on
+# with the lists it has. A suite whose index failed for one architecture would offer a Multi-Arch:
+# same library (the 32-bit Wine's) at versions apt cannot mix, so it serves only what no other has.
 apt_update() {
   local errors suite
   errors=$(apt_get update -qq 2>&1 >/dev/null) && return
@@ -49,15 +42,13 @@ installed_version() {
     awk '$3 == "installed" && !found { print $4; found = 1 } END { exit !found }'
 }
 
-# candidate_version PACKAGE [SUITE]: prints the version of PACKAGE that apt would install, from
-# SUITE if given; nothing when there is none (which dpkg --compare-versions takes as the lowest).
+# candidate_version PACKAGE [SUITE]: what apt would install (from SUITE); none compares lowest.
 candidate_version() {
   apt-cache ${2:+-t "$2"} policy "$1" 2>/dev/null |
     awk '$1 == "Candidate:" && $2 != "(none)" { print $2 }'
 }
 
-# install_missing PACKAGE...: installs those of the packages that are not installed, quietly but
-# for one line naming them; does nothing when all are.
+# install_missing PACKAGE...: installs those not installed, quietly but for one line naming them.
 install_missing() {
   local package missing=()
   for package in "$@"; do
@@ -71,11 +62,9 @@ install_missing() {
   apt_get install -y -qq "${missing[@]}" >/dev/null
 }
 
-# derived_apt_entries FORMAT TYPE [SUITE NEW_SUITE]: prints a TYPE (deb or deb-src) twin of each
-# enabled "deb" entry in the machine's FORMAT files, sources (deb822) or list (one-line), with its
-# mirror, components and keyring, so that the project names no archive; with SUITE, only entries
-# for SUITE, given NEW_SUITE (one or several) instead. Our own triangle-editor-* files are skipped.
-# (apt-get indextargets lists entries too, but not their Signed-By or one-line options.)
+# derived_apt_entries FORMAT TYPE [SUITE NEW_SUITE]: a TYPE (deb, deb-src) twin, keyring and all,
+# of each enabled "deb" entry in the FORMAT (sources, list) files but our triangle-editor-* ones,
+# so that the project names no archive; with SUITE, only its entries, for NEW_SUITE (one or more).
 derived_apt_entries() {
   local format=$1 type=$2 suite=${3:-} new_suite=${4:-} file files
   files=(/etc/apt/sources.list.d/*."$format")
@@ -83,8 +72,7 @@ derived_apt_entries() {
   for file in "${files[@]}"; do
     [[ -e $file && $file != */triangle-editor-* ]] || continue
     if [ "$format" = sources ]; then
-      # A stanza's fields by name in f; a continuation line (an embedded key, say) belongs to
-      # the field above it.
+      # Fields by name in f; a continuation line (an embedded key) belongs to the field above.
       awk -v type="$type" -v from="$suite" -v to="$new_suite" '
         function has(list, word) {  # whether the blank-separated list holds word
           gsub(/[ \t\n]+/, " ", list); return index(" " list " ", " " word " ") > 0
@@ -124,8 +112,8 @@ derived_apt_entries() {
   done
 }
 
-# write_derived_apt_entries TYPE TARGET [SUITE NEW_SUITE]: writes the entries derived_apt_entries
-# gives into TARGET.sources and TARGET.list. Returns 1, writing nothing, when no entry qualifies.
+# write_derived_apt_entries TYPE TARGET [SUITE NEW_SUITE]: writes them to TARGET.{sources,list};
+# returns 1, writing nothing, when there are none.
 write_derived_apt_entries() {
   local type=$1 target=$2 format entries status=1
   shift 2
@@ -139,17 +127,14 @@ write_derived_apt_entries() {
   return "$status"
 }
 
-# apt_archive_uri SUITE: prints the URI of the machine's first enabled "deb" entry for SUITE;
-# fails when there is none.
+# apt_archive_uri SUITE: the URI of the machine's first enabled "deb" entry for SUITE, or fails.
 apt_archive_uri() {
   { derived_apt_entries sources deb "$1" "$1"; derived_apt_entries list deb "$1" "$1"; } | awk '
     !found && /^(URIs:|deb) / { sub(/^[^ ]+ (\[[^]]*\] )?/, ""); print $1; found = 1 }
     END { exit !found }'
 }
 
-# glfw_has_wayland: whether this release's GLFW runs programs as native Wayland clients: libglfw3
-# has a Wayland backend from 3.4 on (Debian 13); Debian 12's 3.3.8 has X11 only. The installed
-# version counts, else the one apt would install.
+# glfw_has_wayland: whether the installed, else candidate, libglfw3 has Wayland (3.4, Debian 13).
 glfw_has_wayland() {
   dpkg --compare-versions "$(installed_version libglfw3 || candidate_version libglfw3)" ge 3.4
 }

@@ -1,6 +1,5 @@
-# Writes a zip archive of one folder, the same bytes every time for the same files: entries in
-# name order, each dated SOURCE_DATE_EPOCH (UTC) and given fixed permissions, whatever the files'
-# own dates, owners and modes. Used by scripts/release.
+# Writes a zip of one folder, the same bytes every time for the same files: entries in name order,
+# each dated SOURCE_DATE_EPOCH (UTC) with fixed permissions, whatever the files' own.
 # Usage: make_zip.py OUT.zip FOLDER   (entries are named FOLDER's name/...)
 import os
 import sys
@@ -9,8 +8,7 @@ import zipfile
 
 out, folder = sys.argv[1], os.path.normpath(sys.argv[2])
 base = os.path.dirname(folder)
-# Zip dates are local times without a zone, from 1980 on; UTC keeps them independent of the
-# machine's time zone.
+# Zip dates are local times without a zone, from 1980 on: UTC makes them the same in every zone.
 date_time = time.gmtime(max(int(os.environ["SOURCE_DATE_EPOCH"]), 315532800))[:6]
 names = sorted(os.path.relpath(os.path.join(directory, file), base)
                for directory, _, files in os.walk(folder) for file in files)

@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
-"""Releases the checkout's last commit twice, from clones at different paths with different
-file dates, umasks and time zones, and checks dist/: the same bytes from both; the zips'
-contents, PE type and version resource, and that they hold the very builds the windows and web
-tests ran; the Debian package's metadata; and that the packaged programs run.
-
-Usage: test_release.py SOURCE_DIR
+"""Releases the checkout's last commit twice, from clones at different paths with different file
+dates, umasks and time zones, and checks dist/: the same bytes from both; the zips' contents, PE
+type and version resource, and that they hold the very builds the tests ran; the Debian package's
+metadata; and that the packaged programs run.
 """
 import filecmp
 import os
@@ -24,7 +22,6 @@ from harness.report import expected_report
 from harness.x11 import XServer
 from windows.pe_headers import TARGETS, pe_headers
 
-SOURCE = None  # the checkout to clone, from the command line
 VS_FIXEDFILEINFO_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
 
 
@@ -39,12 +36,10 @@ def run(command, cwd, **kwargs):
 
 def release(checkout, umask, timezone, file_time=None):
     """Clones the source into checkout, releases there and returns its dist folder."""
-    run(["git", "clone", "--quiet", SOURCE, checkout], cwd="/")
+    run(["git", "clone", "--quiet", Release.source, checkout], cwd="/")
     if file_time is not None:
-        for directory, _, files in os.walk(checkout):
-            for name in files:
-                os.utime(os.path.join(directory, name), (file_time, file_time),
-                         follow_symlinks=False)
+        run(["find", ".", "!", "-type", "d", "-exec", "touch", "-h", "-d", f"@{file_time}", "{}",
+             "+"], cwd=checkout)
     env = dict(os.environ, TZ=timezone)
     env.pop("SOURCE_DATE_EPOCH", None)
     print(f"releasing in {checkout}", flush=True)
@@ -53,42 +48,28 @@ def release(checkout, umask, timezone, file_time=None):
 
 
 class Release(unittest.TestCase):
+    source = None  # the checkout to clone, from the command line
+
     @classmethod
     def setUpClass(cls):
-        with open(os.path.join(SOURCE, "CMakeLists.txt")) as f:
+        with open(os.path.join(cls.source, "CMakeLists.txt")) as f:
             cls.version = re.search(r"project\([^)]*\bVERSION\s+([0-9.]+)", f.read()).group(1)
-        cls.deb_arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True,
-                                      text=True, check=True).stdout.strip()
-        # With uncommitted changes the checkout's builds are not the released commit's.
-        cls.dirty = bool(run(["git", "status", "--porcelain", "--untracked-files=no"], cwd=SOURCE))
+        cls.deb_arch = run(["dpkg", "--print-architecture"], cwd="/").strip()
+        cls.dirty = bool(run(["git", "status", "--porcelain", "--untracked-files=no"],
+                             cwd=cls.source))
         cls.work = tempfile.mkdtemp(prefix="triangle-release-")
-        try:
-            cls.first = release(os.path.join(cls.work, "a", "triangle-editor"), 0o022, "UTC")
-            # The second clone sits deeper under another name, its files dated years back.
-            cls.second = release(os.path.join(cls.work, "second", "place", "checkout"), 0o077,
-                                 "Pacific/Auckland", file_time=1e9)
-        except BaseException:
-            shutil.rmtree(cls.work, ignore_errors=True)
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.work, ignore_errors=True)
-
-    def artefact(self, name):
-        return os.path.join(self.first, name)
-
-    @property
-    def deb(self):
-        return self.artefact(f"triangle-editor_{self.version}_{self.deb_arch}.deb")
+        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
+        cls.first = release(os.path.join(cls.work, "a", "triangle-editor"), 0o022, "UTC")
+        # The second clone sits deeper under another name, its files dated years back.
+        cls.second = release(os.path.join(cls.work, "second", "place", "checkout"), 0o077,
+                             "Pacific/Auckland", file_time=1_000_000_000)
+        cls.deb = os.path.join(cls.first, f"triangle-editor_{cls.version}_{cls.deb_arch}.deb")
 
     def test_both_releases_hold_the_same_files_byte_for_byte(self):
         names = sorted(os.listdir(self.first))
-        self.assertEqual(names, sorted([
-            f"triangle-editor-{self.version}-windows-i686.zip",
-            f"triangle-editor-{self.version}-windows-x86_64.zip",
-            f"triangle-editor-{self.version}-web.zip",
-            f"triangle-editor_{self.version}_{self.deb_arch}.deb", "SHA256SUMS"]))
+        zips = [f"triangle-editor-{self.version}-{kind}.zip"
+                for kind in ("windows-i686", "windows-x86_64", "web")]
+        self.assertEqual(names, sorted([*zips, os.path.basename(self.deb), "SHA256SUMS"]))
         self.assertEqual(sorted(os.listdir(self.second)), names)
         differing = [name for name in names if not filecmp.cmp(
             os.path.join(self.first, name), os.path.join(self.second, name), shallow=False)]
@@ -96,33 +77,29 @@ class Release(unittest.TestCase):
         run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=self.first)
 
     def check_is_tested_build(self, build, name, data):
-        # What scripts/build-windows and scripts/build-web left in this checkout is what the
-        # windows and web tests ran.
+        # What scripts/build-windows and build-web left in this checkout, the tests ran.
         with self.subTest(build=build, file=name):
             if self.dirty:
                 self.skipTest("uncommitted changes: the checkout's builds are not the commit's")
-            with open(os.path.join(SOURCE, build, name), "rb") as f:
+            with open(os.path.join(self.source, build, name), "rb") as f:
                 self.assertTrue(data == f.read(), f"the zip's {name} is not {build}'s")
 
     def test_zips_hold_the_tested_executable_readme_and_licences(self):
+        licences = ("GLFW", "MinGW-w64-runtime", "GCC-runtime", "GPL-3")
+        names = ["triangle-editor.exe", "README.txt", *(f"licenses/{n}.txt" for n in licences)]
         for arch in ("i686", "x86_64"):
             with self.subTest(arch=arch):
                 folder = f"triangle-editor-{self.version}-windows-{arch}"
-                with zipfile.ZipFile(self.artefact(folder + ".zip")) as archive:
-                    self.assertEqual(sorted(archive.namelist()), sorted(
-                        f"{folder}/{name}" for name in (
-                            "triangle-editor.exe", "README.txt", "licenses/GLFW.txt",
-                            "licenses/MinGW-w64-runtime.txt", "licenses/GCC-runtime.txt",
-                            "licenses/GPL-3.txt")))
+                with zipfile.ZipFile(os.path.join(self.first, folder + ".zip")) as archive:
+                    self.assertEqual(sorted(archive.namelist()),
+                                     sorted(f"{folder}/{name}" for name in names))
                     readme = archive.read(f"{folder}/README.txt")
                     exe = archive.read(f"{folder}/triangle-editor.exe")
                     glfw_licence = archive.read(f"{folder}/licenses/GLFW.txt")
+                    extracted = archive.extract(f"{folder}/triangle-editor.exe", self.work)
                 self.assertNotIn(b"\n", readme.replace(b"\r\n", b""), "README.txt needs CRLF")
                 self.assertIn(self.version.encode(), readme)
                 self.assertIn(b"Camilla L\xc3\xb6wy", glfw_licence)  # GLFW's copyright holder
-                extracted = os.path.join(self.work, f"{arch}.exe")
-                with open(extracted, "wb") as f:
-                    f.write(exe)
                 self.assertEqual(pe_headers(extracted)[:2], TARGETS[arch][:2])
                 self.check_version_resource(exe)
                 self.check_is_tested_build(f"build/windows-{arch}", "triangle-editor.exe", exe)
@@ -132,8 +109,7 @@ class Release(unittest.TestCase):
         packed = (numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3])
         at = exe.find(VS_FIXEDFILEINFO_SIGNATURE)
         self.assertGreaterEqual(at, 0, "no VS_FIXEDFILEINFO in the executable")
-        file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<4I", exe, at + 8)
-        self.assertEqual(((file_ms, file_ls), (product_ms, product_ls)), (packed, packed))
+        self.assertEqual(struct.unpack_from("<4I", exe, at + 8), packed * 2)  # file, product
         for key in ("FileVersion", "ProductVersion"):
             # A String entry: its key, then padding to 32 bits, then its value, all UTF-16.
             entry = re.escape((key + "\0").encode("utf-16-le")) + b"(?:\0\0)?" + re.escape(
@@ -142,8 +118,8 @@ class Release(unittest.TestCase):
 
     def test_web_zip_holds_the_tested_page_that_runs_in_a_browser(self):
         folder = f"triangle-editor-{self.version}-web"
-        page = os.listdir(os.path.join(SOURCE, "build", "web"))
-        with zipfile.ZipFile(self.artefact(folder + ".zip")) as archive:
+        page = os.listdir(os.path.join(self.source, "build", "web"))
+        with zipfile.ZipFile(os.path.join(self.first, folder + ".zip")) as archive:
             self.assertEqual(sorted(archive.namelist()),
                              sorted(f"{folder}/{name}" for name in (*page, "README.txt")))
             self.assertIn(self.version.encode(), archive.read(f"{folder}/README.txt"))
@@ -157,17 +133,15 @@ class Release(unittest.TestCase):
             self.assertEqual(browser.console_errors(), [])
 
     def test_debian_package_names_the_version_and_depends_on_glfw(self):
-        deb = self.deb
-        fields = run(["dpkg-deb", "--field", deb, "Package", "Version", "Architecture",
-                      "Depends"], cwd=self.work)
-        self.assertIn("Package: triangle-editor\n", fields)
-        self.assertIn(f"Version: {self.version}\n", fields)
-        self.assertIn(f"Architecture: {self.deb_arch}\n", fields)
-        self.assertRegex(fields, r"Depends: .*\blibglfw3\b")
+        control = run(["dpkg-deb", "--field", self.deb], cwd=self.work)
+        field = dict(re.findall(r"^(\S+): (.*)$", control, re.M))
+        self.assertEqual((field["Package"], field["Version"], field["Architecture"]),
+                         ("triangle-editor", self.version, self.deb_arch))
+        self.assertRegex(field["Depends"], r"\blibglfw3\b")
         # A GLFW with Wayland (3.4) wants a libdecor plugin; 3.3 does not use libdecor.
-        recommends = run(["dpkg-deb", "--field", deb, "Recommends"], cwd=self.work).strip()
-        self.assertEqual(recommends, "libdecor-0-plugin-1-cairo" if glfw.has_wayland() else "")
-        contents = run(["dpkg-deb", "--contents", deb], cwd=self.work)
+        self.assertEqual(field.get("Recommends"),
+                         "libdecor-0-plugin-1-cairo" if glfw.has_wayland() else None)
+        contents = run(["dpkg-deb", "--contents", self.deb], cwd=self.work)
         for path in ("./usr/bin/triangle-editor", "./usr/share/doc/triangle-editor/copyright",
                      "./usr/share/doc/triangle-editor/README.md"):
             self.assertIn(path, contents)
@@ -195,10 +169,5 @@ class Release(unittest.TestCase):
         self.assertTrue(result.wasSuccessful(), "the installed package under weston")
 
 
-def take_source(source):
-    global SOURCE
-    SOURCE = os.path.abspath(source)
-
-
 if __name__ == "__main__":
-    main("SOURCE_DIR", take_source)
+    main("SOURCE_DIR", lambda source: setattr(Release, "source", os.path.abspath(source)))
