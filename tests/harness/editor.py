@@ -190,11 +190,13 @@ class Editor(Closing):
     def wait_frames(self):
         """Waits HOLD_SECONDS and until the editor has drawn SEEN_FRAMES more frames, so has
         polled the input sent before; where frames are not seen (frames_by_reports, or a window
-        that counts none), until a report begun after that is complete."""
+        that counts none), until two more reports are complete. The first may come from a frame
+        that polled before the input and printed after it (its clear runs a command first, which
+        under load can take longer than HOLD_SECONDS); the second's frame began after that one."""
         counter = None if self.frames_by_reports else self.window.frames()
         if counter is None:
             time.sleep(HOLD_SECONDS)
-            self.wait_for_reports(2 if self.reports.begun() else 1)
+            self.wait_for_reports(2)
             return
         with counter:
             time.sleep(HOLD_SECONDS)

@@ -95,11 +95,6 @@ class ReportFile:
         self.poll()
         return len(self.reports)
 
-    def begun(self):
-        """Whether part of a report has been written, the rest still to come."""
-        self.poll()
-        return bool(self.block or self.pending)
-
     def finish(self):
         """(reports, problems) of the whole output, once the editor has ended: a last line
         without its "\\n", or a report cut short, is a problem too."""
