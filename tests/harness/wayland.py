@@ -215,11 +215,16 @@ class Kwin(Compositor):
 
 
 class Weston(Compositor):
+    """Without the desktop shell's panel: a panel that comes up after the window (its clock's
+    text is slow on a cold font cache) covers a title bar placed where the panel was not yet."""
     program = "weston"
 
     def command(self):
+        path = os.path.join(self.runtime_dir, "weston.ini")
+        with open(path, "w") as f:
+            f.write("[shell]\npanel-position=none\n")
         return ["weston", "--backend=x11", f"--width={OUTPUT[0]}", f"--height={OUTPUT[1]}",
-                f"--scale={self.scale}", "--idle-time=0"]
+                f"--scale={self.scale}", "--idle-time=0", f"--config={path}"]
 
 
 class Sway(Compositor):
